@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "platform/status.h"
 #include "ui/host/script_value.h"
@@ -16,6 +17,9 @@
 namespace Kestrilon::UI {
 
 using Platform::HRESULT;
+
+// The status of a call to a page function that does not exist (the page answers it as IDispatch does).
+inline constexpr HRESULT DISP_E_UNKNOWNNAME = static_cast<HRESULT>(0x80020006u);
 
 // The host's window, opaque to the lower layers (a GtkWindow* in the window host, 0 in the console).
 using WindowHandle = uintptr_t;
@@ -53,6 +57,22 @@ void SetProgress(int32_t progress, int32_t index, bool status);
 void SetEventPump(std::function<void()> pump);
 void ProcessOneHostEvent();
 
+// Extra event sources of the host's loop: a file descriptor whose readability the loop reports to a
+// callback on the host's thread (the USB device-change monitor plugs in here). The console host polls
+// them next to its input and inside ProcessOneHostEvent; the window host watches them through the GTK
+// main loop. Sources may be added before or after the loop starts.
+int32_t AddHostEventSource(int fd, std::function<void()> onReadable);  // an id above 0
+void RemoveHostEventSource(int32_t id);
+// For the loops that serve the sources.
+struct HostEventSource {
+  int32_t id = 0;
+  int fd = -1;
+};
+std::vector<HostEventSource> HostEventSources();
+void DispatchHostEventSource(int32_t id);  // runs the source's callback; nothing when it is gone
+// Called after every AddHostEventSource/RemoveHostEventSource (the window host re-reads the list then).
+void SetHostEventSourcesChanged(std::function<void()> onChange);
+
 // Message functions.
 // A text is either UTF-16 or the id of a string resource (an integer below 65536 given for a text).
 using MessageText = std::variant<std::u16string, uint32_t>;
@@ -80,12 +100,19 @@ int32_t AskYesNo(uint32_t contentId, uint32_t mainInstructionId, uint32_t captio
 // ShowMessage with those three string resources, icon kind 1, no owner.
 int32_t ShowInfo(uint32_t contentId, uint32_t mainInstructionId, uint32_t captionId);
 
+// String resource ids of the texts the host shows.
+inline constexpr uint32_t IDS_APP_TITLE = 102;
+
+// The commands' error message: `content`, main instruction "错误", the application's title as caption,
+// the error icon, no owner.
+void ShowErrorMessage(std::u16string_view content);
+
 // What a presenter is asked to show; texts already resolved.
 struct MessageRequest {
   std::u16string content;
   std::u16string mainInstruction;
   std::u16string caption;
-  int32_t iconKind = 0;
+  int32_t iconKind = 0;  // one of the kinds above, or 0 for none
   WindowHandle owner = 0;
 };
 struct QuestionRequest {

@@ -1,0 +1,28 @@
+// OnScriptCommand: one switch over the command numbers. Each subsystem adds the case of its command.
+#include "app/commands.h"
+#include "app/core_commands.h"
+
+namespace Kestrilon::App {
+
+void OnScriptCommand(ScriptValue& result, IBSDialog* host, const ScriptValue& name, const ScriptValue& a2,
+                     const ScriptValue& a3, const ScriptValue& a4, const ScriptValue& a5) {
+  ScriptValue out;
+  try {
+  switch (LookupCommand(name)) {
+    case Commands::kSaveSettings: SaveSettingsCommand(a2, a3); break;
+    case Commands::kLoadSettings: out = LoadSettingsCommand(a2, a3); break;
+    case Commands::kMessageBox: MessageBoxCommand(host, a2, a3); break;
+    case Commands::kDebugPrint: break;
+    case Commands::kDelayMs: DelayMsCommand(a2); break;
+    case Commands::kCallJs: CallJsCommand(host, a2, a3, a4, a5); break;
+    case Commands::kDoExtraStartup: out = DoExtraStartupCommand(); break;
+    case Commands::kSetLog: SetLogCommand(a2); break;
+    default: break;  // not in the table, unassigned, or not built: the result stays empty
+  }
+  } catch (...) {
+    out = ScriptValue();  // nothing reaches the script but the empty result
+  }
+  result = std::move(out);
+}
+
+}  // namespace Kestrilon::App
