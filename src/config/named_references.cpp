@@ -96,17 +96,21 @@ struct BucketIndex {
 };
 
 constexpr BucketIndex BuildIndex() {
-  BucketIndex index;
-  size_t next = 0;
-  for (uint32_t bucket = 0; bucket < kBuckets; ++bucket) {
-    index.first[bucket] = static_cast<uint16_t>(next);
-    for (int pass = 0; pass < 2; ++pass)
-      for (size_t i = 0; i < kReferenceCount; ++i)
-        if (FoldedSum(kNamedReferences[i].name) % kBuckets == bucket &&
-            HasCapital(kNamedReferences[i].name) == (pass == 0))
-          index.order[next++] = static_cast<uint16_t>(i);
+  std::array<uint16_t, kReferenceCount> bucketOf{};
+  std::array<uint16_t, kBuckets + 1> counts{};
+  for (size_t i = 0; i < kReferenceCount; ++i) {
+    bucketOf[i] = static_cast<uint16_t>(FoldedSum(kNamedReferences[i].name) % kBuckets);
+    ++counts[bucketOf[i] + 1];
   }
-  index.first[kBuckets] = static_cast<uint16_t>(next);
+  BucketIndex index;
+  for (uint32_t bucket = 0; bucket < kBuckets; ++bucket)
+    index.first[bucket + 1] = static_cast<uint16_t>(index.first[bucket] + counts[bucket + 1]);
+  std::array<uint16_t, kBuckets> next{};
+  for (uint32_t bucket = 0; bucket < kBuckets; ++bucket) next[bucket] = index.first[bucket];
+  for (int pass = 0; pass < 2; ++pass)
+    for (size_t i = 0; i < kReferenceCount; ++i)
+      if (HasCapital(kNamedReferences[i].name) == (pass == 0))
+        index.order[next[bucketOf[i]]++] = static_cast<uint16_t>(i);
   return index;
 }
 

@@ -59,7 +59,22 @@ struct XmlDocument::ElementTable {
   // Allocates the blocks the capacity reaches into (uninitialised: each record is written when added).
   void Cover() {
     const uint64_t needed = (capacity + kBlockSize - 1) / kBlockSize;
-    while (blocks.size() < needed) blocks.push_back(std::make_unique_for_overwrite<ElementRecord[]>(kBlockSize));
+    while (blocks.size() < needed) blocks.push_back(TakeBlock());
+  }
+
+  ~ElementTable() {
+    if (!blocks.empty() && !SpareBlock()) SpareBlock() = std::move(blocks.front());
+  }
+
+  // Most documents fit one block; the thread keeps the last one freed so that parsing many small
+  // documents does not allocate (and release) 2 MiB each time.
+  static std::unique_ptr<ElementRecord[]>& SpareBlock() {
+    thread_local std::unique_ptr<ElementRecord[]> spare;
+    return spare;
+  }
+  static std::unique_ptr<ElementRecord[]> TakeBlock() {
+    if (SpareBlock()) return std::move(SpareBlock());
+    return std::make_unique_for_overwrite<ElementRecord[]>(kBlockSize);
   }
 
   uint32_t Add() {
@@ -331,7 +346,7 @@ bool IsWhitespaceOnly(std::string_view text) {
 
 XmlDocument::XmlDocument() : table_(std::make_unique<ElementTable>()) {
   table_->Reset(0);
-  table_->Add();
+  table_->Add();  // record 0, the document, with nothing in it
 }
 
 XmlDocument::~XmlDocument() = default;
