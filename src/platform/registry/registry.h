@@ -9,6 +9,7 @@
 //
 // The registry used is the one of the current machine image (platform/machine/machine_image.h).
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -55,6 +56,37 @@ inline constexpr RegistryRoot HKEY_LOCAL_MACHINE = RegistryRoot::LocalMachine;
 inline constexpr RegistryRoot HKEY_USERS = RegistryRoot::Users;
 
 class RegistryDatabase;  // the image's SQLite store; private to platform/registry
+
+// Where a registry lives and how its views behave: the database file, whether the Windows it stands for
+// is 64-bit, whether the calling program is a 32-bit process on it, and the SID whose HKEY_USERS key is
+// HKEY_CURRENT_USER. The current image gives these; RegistryScope names another one.
+struct RegistryLocation {
+  std::filesystem::path database;
+  bool native64 = false;
+  bool wow64Process = false;
+  std::u16string userSid;
+};
+// The SID of the image's one user.
+inline constexpr std::u16string_view kImageUserSid = u"S-1-5-21-2147483647-1073741823-536870911-1001";
+
+// While it lives, registry calls made on this thread use the given database instead of the current
+// image's (creating an image, tools working on a named image). Keys opened inside keep using it after.
+class RegistryScope {
+ public:
+  explicit RegistryScope(const RegistryLocation& location);
+  ~RegistryScope();
+  RegistryScope(const RegistryScope&) = delete;
+  RegistryScope& operator=(const RegistryScope&) = delete;
+  // ERROR_SUCCESS, or why the database could not be opened (then registry calls fail with it).
+  int32_t Status() const { return status_; }
+
+ private:
+  std::shared_ptr<RegistryDatabase> database_;
+  std::shared_ptr<RegistryDatabase> previous_;
+  int32_t status_ = 0;
+  int32_t previousStatus_ = 0;
+  bool hadPrevious_ = false;
+};
 
 // An open key: the handle Windows would give (HKEY), closed when the object goes.
 class RegistryKey {
