@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     } else if (option == "--keys") {
       std::ifstream in(value);
       if (!in) return UsageError("cannot read " + value);
-      nlohmann::json keys = nlohmann::json::parse(in, nullptr, false);
+      nlohmann::ordered_json keys = nlohmann::ordered_json::parse(in, nullptr, false);
       if (keys.is_discarded() || !keys.is_array()) return UsageError(value + " is not a JSON array of keys");
       options.keys = std::move(keys);
     } else if (option == "--args") {

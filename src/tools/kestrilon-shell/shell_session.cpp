@@ -6,7 +6,7 @@
 namespace Kestrilon::Tools {
 namespace {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 using UI::ScriptValue;
 
 bool IsBlank(std::string_view line) {

@@ -18,7 +18,7 @@ namespace Kestrilon::Tools {
 
 struct ShellOptions {
   bool answerYes = false;              // how questions are answered
-  std::optional<nlohmann::json> keys;  // the page's key list, if any
+  std::optional<nlohmann::ordered_json> keys;  // the page's key list, if any
 };
 
 // Installs itself as the application's dialog, the message presenter and the lifetime hooks for as
@@ -39,9 +39,9 @@ class ShellSession {
   static bool ParseCommandLine(std::string_view line, UI::ScriptValue (&values)[5], std::string& error);
 
  private:
-  void Emit(const nlohmann::json& event) { events_.push_back(event); }
+  void Emit(const nlohmann::ordered_json& event) { events_.push_back(event); }
 
-  std::vector<nlohmann::json> events_;
+  std::vector<nlohmann::ordered_json> events_;
   UI::ConsoleHost host_;
   UI::ConsolePresenter presenter_;
   bool ended_ = false;

@@ -13,7 +13,7 @@
 namespace Kestrilon::UI {
 namespace {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 using Platform::ToUtf8;
 
 // An index as the page receives it: any integer kind.

@@ -17,15 +17,15 @@
 
 namespace Kestrilon::UI {
 
-using ConsoleEventSink = std::function<void(const nlohmann::json& event)>;
+using ConsoleEventSink = std::function<void(const nlohmann::ordered_json& event)>;
 
 class ConsoleHost final : public IBSDialog {
  public:
   explicit ConsoleHost(ConsoleEventSink sink);
 
   // An array with one object per key, the values in tagged JSON (script_json.h).
-  void SetKeyList(nlohmann::json keys);
-  std::optional<nlohmann::json> KeyList() const;
+  void SetKeyList(nlohmann::ordered_json keys);
+  std::optional<nlohmann::ordered_json> KeyList() const;
 
   WindowHandle GetWindowHandle() override { return 0; }
   int32_t ResizeToContent(int32_t, int32_t) override { return 0; }
@@ -43,7 +43,7 @@ class ConsoleHost final : public IBSDialog {
 
   mutable std::mutex mutex_;
   ConsoleEventSink sink_;
-  std::optional<nlohmann::json> keys_;
+  std::optional<nlohmann::ordered_json> keys_;
   std::map<std::u16string, ScriptValue> variables_;
 };
 

@@ -8,7 +8,7 @@
 namespace Kestrilon::UI {
 namespace {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 constexpr std::pair<VarType, std::string_view> kKindNames[] = {
     {VT_EMPTY, "VT_EMPTY"}, {VT_NULL, "VT_NULL"}, {VT_I4, "VT_I4"},     {VT_R8, "VT_R8"},   {VT_BSTR, "VT_BSTR"},

@@ -8,7 +8,7 @@
 namespace Kestrilon::UI {
 namespace {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 class ConsoleHostTest : public ::testing::Test {
  protected:

@@ -8,7 +8,7 @@
 namespace Kestrilon::UI {
 namespace {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 ScriptValue Decode(const std::string& text) {
   ScriptValue value;
