@@ -73,13 +73,14 @@ TEST_F(KeyCertificateReaderTest, SeveralContainersTheLastOneWins) {
   tokens_.AddCertificate("key0", MakeCertificate(kAgreement), "02");
   tokens_.AddCertificate("key0", MakeCertificate(Holder("second signing", "digitalSignature")), "03");
 
-  // The order the module reports its objects in, read independently of the reader.
+  // The order the module reports its objects in, read independently of the reader. SoftHSM orders a
+  // token's objects anew each time it starts, so the module stays started while the reader runs.
   std::vector<std::vector<uint8_t>> order;
+  auto module = Platform::Pkcs11Module::Load(SoftHsmTokens::ModulePath());
+  ASSERT_TRUE(module);
+  const auto slots = module->SlotsWithToken();
+  ASSERT_EQ(slots.size(), 1u);  // the blank slot SoftHSM always offers is not a key
   {
-    auto module = Platform::Pkcs11Module::Load(SoftHsmTokens::ModulePath());
-    ASSERT_TRUE(module);
-    const auto slots = module->SlotsWithToken();
-    ASSERT_EQ(slots.size(), 1u);  // the blank slot SoftHSM always offers is not a key
     auto session = module->OpenSession(slots[0]);
     ASSERT_TRUE(session);
     for (auto object : session->FindAllObjects()) {

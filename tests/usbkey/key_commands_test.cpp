@@ -39,7 +39,7 @@ class RecordingPresenter : public UI::IMessagePresenter {
 };
 
 class KeyCommandsTest : public ::testing::Test {
- protected:
+ public:  // the cases' preparations reach into the fixture
   void SetUp() override {
     if (!SoftHsmTokens::Available()) GTEST_SKIP() << "SoftHSM2 and pkcs11-tool are not installed";
     setenv("TZ", "CST-8", 1);
