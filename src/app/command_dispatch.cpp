@@ -1,6 +1,7 @@
 // OnScriptCommand: one switch over the command numbers. Each subsystem adds the case of its command.
 #include "app/commands.h"
 #include "app/core_commands.h"
+#include "net/http.h"
 
 namespace Kestrilon::App {
 
@@ -17,6 +18,7 @@ void OnScriptCommand(ScriptValue& result, IBSDialog* host, const ScriptValue& na
     case Commands::kCallJs: CallJsCommand(host, a2, a3, a4, a5); break;
     case Commands::kDoExtraStartup: out = DoExtraStartupCommand(); break;
     case Commands::kSetLog: SetLogCommand(a2); break;
+    case Commands::kHttpPost: out = Network::HttpPostCommand(a2); break;
     default: break;  // not in the table, unassigned, or not built: the result stays empty
   }
   } catch (...) {
