@@ -2,6 +2,7 @@
 #include "app/commands.h"
 #include "app/core_commands.h"
 #include "net/http.h"
+#include "usbkey/usbkey.h"
 
 namespace Kestrilon::App {
 
@@ -19,6 +20,9 @@ void OnScriptCommand(ScriptValue& result, IBSDialog* host, const ScriptValue& na
     case Commands::kDoExtraStartup: out = DoExtraStartupCommand(); break;
     case Commands::kSetLog: SetLogCommand(a2); break;
     case Commands::kHttpPost: out = Network::HttpPostCommand(a2); break;
+    case Commands::kIsKeyConnect: out = UsbKey::IsKeyConnectCommand(a2, a3); break;
+    case Commands::kUpdateKeyInfo: out = UsbKey::UpdateKeyInfoCommand(a2, a3); break;
+    case Commands::kGetSmInfo: out = UsbKey::GetSmInfoCommand(a2); break;
     default: break;  // not in the table, unassigned, or not built: the result stays empty
   }
   } catch (...) {

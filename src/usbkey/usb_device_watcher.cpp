@@ -76,6 +76,11 @@ UsbDeviceWatcher& InstallUsbDeviceWatcher() {
       // Without notifications the program still starts; keys are then detected when the page asks.
       if (!monitor) std::fprintf(stderr, "kestrilon: USB device changes are not watched: %s\n", why.c_str());
       slot.reset(new UsbDeviceWatcher(std::move(monitor)));
+      // Whichever loop runs the user-interface thread (the window's, the shell's) serves the monitor.
+      if (slot->NotificationFd() >= 0) {
+        UsbDeviceWatcher* created = slot.get();
+        UI::AddHostEventSource(created->NotificationFd(), [created] { created->DispatchNotifications(); });
+      }
     }
     watcher = slot.get();
   }

@@ -42,8 +42,9 @@ inline constexpr uintptr_t kDevNodesChanged = 0x0007;       // DBT_DEVNODES_CHAN
 using DeviceChangeCallback = void (*)(uintptr_t wParam, intptr_t lParam);
 
 // One per process, created by InstallUsbDeviceWatcher and kept until the process ends. It listens to
-// the system's USB notifications; the main loop that owns the user-interface thread watches
-// NotificationFd() and calls DispatchNotifications when it is readable.
+// the system's USB notifications; its descriptor is registered as a host event source
+// (ui/host/host.h), so the loop that runs the user-interface thread (the window's GTK loop, the shell's
+// poll loop) calls DispatchNotifications when it is readable.
 class UsbDeviceWatcher {
  public:
   ~UsbDeviceWatcher();

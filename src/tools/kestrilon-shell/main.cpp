@@ -13,6 +13,7 @@
 #include "platform/text/text.h"
 #include "tools/kestrilon-shell/shell_session.h"
 #include "ui/host/console_host.h"
+#include "usbkey/usbkey.h"
 
 namespace {
 
@@ -68,6 +69,8 @@ int main(int argc, char** argv) {
   App::SetStartupArguments(std::move(startup));
 
   Tools::ShellSession session(std::move(options));
+  // Plugging or unplugging a USB device asks the page to detect its keys, as in the window.
+  UsbKey::InstallUsbDeviceWatcher();
   // A waiting command (delay_ms) keeps serving the event sources, as the window's loop would.
   UI::SetEventPump([] { UI::PollHostEventSources(5); });
 
