@@ -114,6 +114,9 @@ class Report {
 
  private:
   void AppendEscaped(std::string_view value) {
+    // A long tag name is cut, so that one entry cannot make the report large.
+    constexpr size_t kLongestValue = 64;
+    if (value.size() > kLongestValue) value = value.substr(0, kLongestValue);
     for (char c : value) {
       switch (c) {
         case '&': text_ += "&amp;"; break;
@@ -287,14 +290,19 @@ class Parser {
 class AttributeScanner {
  public:
   // `tag` is the whole start tag, from '<' to '>'.
-  explicit AttributeScanner(std::string_view tag) {
+  // `resumeAt` (when not 0) is a Position() of an earlier scan of the same tag.
+  explicit AttributeScanner(std::string_view tag, size_t resumeAt = 0) {
     size_t end = tag.size();
     if (end > 0 && tag[end - 1] == '>') --end;
-    size_t pos = 1;
-    while (pos < end && tag[pos] != '/' && !IsXmlSpace(tag[pos])) ++pos;
     tag_ = tag.substr(0, end);
-    pos_ = pos;
+    pos_ = resumeAt;
+    if (pos_ == 0) {
+      pos_ = 1;
+      while (pos_ < end && tag[pos_] != '/' && !IsXmlSpace(tag[pos_])) ++pos_;
+    }
   }
+
+  size_t Position() const { return pos_; }
 
   bool Next(std::string_view& name, std::string_view& rawValue) {
     for (;;) {
@@ -353,6 +361,7 @@ XmlDocument::~XmlDocument() = default;
 
 bool XmlDocument::Parse(std::string text) {
   text_ = std::move(text);
+  attributeScan_ = {};
   report_.clear();
   parent_ = current_ = child_ = 0;
   if (text_.size() > std::numeric_limits<uint32_t>::max()) {
@@ -424,13 +433,19 @@ std::string XmlDocument::GetAttribute(std::string_view name) const {
 bool XmlDocument::GetAttributeAt(uint32_t index, std::string& name, std::string& value) const {
   if (current_ == 0) return false;
   const ElementRecord& record = (*table_)[current_];
-  AttributeScanner scanner(std::string_view(text_).substr(record.start, record.startTagLength));
+  // Reading attributes 0, 1, 2, ... in turn goes on from where the last one ended.
+  const bool resume = attributeScan_.element == current_ && attributeScan_.next <= index;
+  AttributeScanner scanner(std::string_view(text_).substr(record.start, record.startTagLength),
+                           resume ? attributeScan_.offset : 0);
+  uint32_t next = resume ? attributeScan_.next : 0;
   std::string_view attributeName;
   std::string_view rawValue;
-  for (uint32_t i = 0; scanner.Next(attributeName, rawValue); ++i) {
-    if (i == index) {
+  for (; scanner.Next(attributeName, rawValue); ++next) {
+    if (next == index) {
       name.assign(attributeName);
-      value = DecodeXmlText(rawValue);
+      value.clear();
+      AppendDecodedXmlText(rawValue, value);
+      attributeScan_ = {current_, index + 1, scanner.Position()};
       return true;
     }
   }

@@ -77,6 +77,13 @@ class XmlDocument {
   uint32_t parent_ = 0;
   uint32_t current_ = 0;
   uint32_t child_ = 0;
+  // Where the last GetAttributeAt stopped, so that reading the attributes in turn scans the tag once.
+  struct AttributeScan {
+    uint32_t element = 0;
+    uint32_t next = 0;
+    size_t offset = 0;
+  };
+  mutable AttributeScan attributeScan_;
 };
 
 // The decoding applied to attribute values and text.

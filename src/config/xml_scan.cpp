@@ -1,5 +1,6 @@
 #include "config/xml_scan.h"
 
+#include <array>
 #include <cstring>
 
 namespace Kestrilon::Config::Detail {
@@ -13,32 +14,44 @@ size_t FindByte(std::string_view text, size_t from, char c) {
   return hit == nullptr ? npos : static_cast<size_t>(static_cast<const char*>(hit) - text.data());
 }
 
+// Byte classes for the scans inside tags.
+enum : uint8_t { kPlain = 0, kSpace = 1, kTagClose = 2, kSlash = 4, kEquals = 8, kQuote = 16 };
+
+constexpr std::array<uint8_t, 256> MakeClasses() {
+  std::array<uint8_t, 256> classes{};
+  classes[' '] = classes['\t'] = classes['\n'] = classes['\r'] = kSpace;
+  classes['>'] = kTagClose;
+  classes['/'] = kSlash;
+  classes['='] = kEquals;
+  classes['"'] = classes['\''] = kQuote;
+  return classes;
+}
+constexpr std::array<uint8_t, 256> kClasses = MakeClasses();
+
+inline uint8_t ClassOf(char c) { return kClasses[static_cast<unsigned char>(c)]; }
+
 // A tag name runs from `pos` up to whitespace, '/' or '>'.
 size_t NameEnd(std::string_view text, size_t pos) {
-  while (pos < text.size()) {
-    const char c = text[pos];
-    if (c == '>' || c == '/' || IsXmlSpace(c)) break;
-    ++pos;
-  }
+  while (pos < text.size() && (ClassOf(text[pos]) & (kSpace | kSlash | kTagClose)) == 0) ++pos;
   return pos;
 }
 
 // The '>' that ends a tag, skipping quoted attribute values (a quote right after '=' and optional
 // whitespace opens one); npos when the text ends first.
 size_t TagEnd(std::string_view text, size_t pos) {
-  bool afterEquals = false;
-  while (pos < text.size()) {
-    const char c = text[pos];
-    if (c == '>') return pos;
-    if (c == '=') {
-      afterEquals = true;
-    } else if ((c == '"' || c == '\'') && afterEquals) {
-      const size_t close = FindByte(text, pos + 1, c);
+  const char* data = text.data();
+  const size_t size = text.size();
+  while (pos < size) {
+    while (pos < size && (ClassOf(data[pos]) & (kTagClose | kQuote)) == 0) ++pos;
+    if (pos >= size) break;
+    if (data[pos] == '>') return pos;
+    // A quote: it opens a value only when '=' comes before it, whitespace aside.
+    size_t back = pos;
+    while (back > 0 && ClassOf(data[back - 1]) == kSpace) --back;
+    if (back > 0 && data[back - 1] == '=') {
+      const size_t close = FindByte(text, pos + 1, data[pos]);
       if (close == npos) return npos;
       pos = close;
-      afterEquals = false;
-    } else if (!IsXmlSpace(c)) {
-      afterEquals = false;
     }
     ++pos;
   }
