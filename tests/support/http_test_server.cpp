@@ -328,14 +328,37 @@ bool TestHttpRequest::HasHeader(std::string_view name) const {
   return std::any_of(headers.begin(), headers.end(), [&](const auto& header) { return EqualsNoCase(header.first, name); });
 }
 
-char GeneratedBodyByte(uint64_t offset) {
-  // Not periodic in a power of two, so a misplaced chunk shows.
-  return static_cast<char>('a' + (offset * 7 + offset / 251) % 26);
+namespace {
+// The generated body repeats every 26 * 251 bytes: not a power of two, so a misplaced chunk shows.
+constexpr uint64_t kGeneratedPeriod = 26 * 251;
+
+const std::string& GeneratedPeriod() {
+  static const std::string period = [] {
+    std::string bytes(kGeneratedPeriod, '\0');
+    for (uint64_t i = 0; i < kGeneratedPeriod; ++i) bytes[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+    return bytes;
+  }();
+  return period;
 }
+
+void FillGenerated(uint64_t offset, char* out, size_t size) {
+  const std::string& period = GeneratedPeriod();
+  while (size > 0) {
+    size_t at = static_cast<size_t>(offset % kGeneratedPeriod);
+    size_t piece = std::min<size_t>(size, kGeneratedPeriod - at);
+    std::memcpy(out, period.data() + at, piece);
+    out += piece;
+    offset += piece;
+    size -= piece;
+  }
+}
+}  // namespace
+
+char GeneratedBodyByte(uint64_t offset) { return GeneratedPeriod()[offset % kGeneratedPeriod]; }
 
 std::string GeneratedBody(uint64_t size) {
   std::string body(size, '\0');
-  for (uint64_t i = 0; i < size; ++i) body[i] = GeneratedBodyByte(i);
+  FillGenerated(0, body.data(), body.size());
   return body;
 }
 
@@ -493,7 +516,7 @@ struct HttpTestServer::Impl {
       const char* data;
       if (response.generatedLength) {
         buffer.resize(size);
-        for (size_t i = 0; i < size; ++i) buffer[i] = GeneratedBodyByte(sent + i);
+        FillGenerated(sent, buffer.data(), size);
         data = buffer.data();
       } else {
         data = response.body.data() + sent;
