@@ -144,6 +144,13 @@ struct CurrentState {
   std::vector<std::unique_ptr<MachineImage>> images;
 };
 
+fs::path EnvironmentDirectory() {
+  if (const char* machine = std::getenv("KESTRILON_MACHINE"); machine && *machine) return machine;
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) return fs::path(data) / "kestrilon" / "machine";
+  const char* home = std::getenv("HOME");
+  return fs::path(home && *home ? home : "/tmp") / ".local" / "share" / "kestrilon" / "machine";
+}
+
 CurrentState& State() {
   static CurrentState* state = new CurrentState();  // never destroyed: used until the process ends
   return *state;
@@ -166,7 +173,7 @@ MachineImage& MachineImage::Current() {
   CurrentState& state = State();
   std::lock_guard lock(state.mutex);
   if (state.current) return *state.current;
-  fs::path root = state.chosen ? *state.chosen : DefaultDirectory();
+  fs::path root = state.chosen ? *state.chosen : EnvironmentDirectory();
   std::string error;
   std::unique_ptr<MachineImage> image = OpenOrCreate(root, &error);
   if (!image) {
@@ -188,15 +195,9 @@ void MachineImage::UseDirectory(const fs::path& root) {
 }
 
 fs::path MachineImage::DefaultDirectory() {
-  {
-    CurrentState& state = State();
-    std::lock_guard lock(state.mutex);
-    if (state.chosen) return *state.chosen;
-  }
-  if (const char* machine = std::getenv("KESTRILON_MACHINE"); machine && *machine) return machine;
-  if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) return fs::path(data) / "kestrilon" / "machine";
-  const char* home = std::getenv("HOME");
-  return fs::path(home && *home ? home : "/tmp") / ".local" / "share" / "kestrilon" / "machine";
+  CurrentState& state = State();
+  std::lock_guard lock(state.mutex);
+  return state.chosen ? *state.chosen : EnvironmentDirectory();
 }
 
 bool MachineImage::Create(const fs::path& root, const std::string& profileName, bool force, std::string* error) {

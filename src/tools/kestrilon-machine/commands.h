@@ -10,5 +10,6 @@ namespace Kestrilon::Tools {
 using Arguments = std::vector<std::string>;
 
 int RunInit(const Arguments& args);  // init [--profile NAME] [--force]
+int RunReg(const Arguments& args);   // reg query|add|delete|import|export ...
 
 }  // namespace Kestrilon::Tools

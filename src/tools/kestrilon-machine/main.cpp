@@ -6,6 +6,7 @@
 
 #include "platform/machine/machine_image.h"
 #include "tools/kestrilon-machine/commands.h"
+#include "tools/kestrilon-machine/file_commands.h"
 
 namespace {
 
@@ -20,6 +21,10 @@ struct Command {
 // One line per sub-command.
 const Command kCommands[] = {
     {"init", Kestrilon::Tools::RunInit, "init [--profile NAME] [--force]   create the image"},
+    {"reg", Kestrilon::Tools::RunReg, "reg query|add|delete|import|export ...   the registry, as reg.exe"},
+    {"path", Kestrilon::Tools::RunPath, "path [--native] WINPATH   the host path of a Windows path"},
+    {"version", Kestrilon::Tools::RunVersion, "version FILE   the file version a.b.c.d of a PE file"},
+    {"mkpe", Kestrilon::Tools::RunMkpe, "mkpe --version a.b.c.d [--pe64] [--dll] OUT   write a PE file with that version"},
 };
 
 void PrintUsage(FILE* out) {
