@@ -118,6 +118,8 @@ bool ParseOptions(const std::string& operation, const Arguments& args, Options& 
       options.view = KEY_WOW64_32KEY;
     } else if (name == "reg:64") {
       options.view = KEY_WOW64_64KEY;
+    } else if (arg[0] == '/') {
+      options.positional.push_back(arg);  // an absolute Linux path, not a switch
     } else {
       ok = false;
     }
