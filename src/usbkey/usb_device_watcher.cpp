@@ -67,6 +67,7 @@ size_t UsbDeviceWatcher::CallbackCount() const {
 
 UsbDeviceWatcher& InstallUsbDeviceWatcher() {
   UsbDeviceWatcher* watcher = nullptr;
+  bool created = false;
   {
     std::lock_guard guard(InstallLock());
     auto& slot = WatcherSlot();
@@ -76,13 +77,13 @@ UsbDeviceWatcher& InstallUsbDeviceWatcher() {
       // Without notifications the program still starts; keys are then detected when the page asks.
       if (!monitor) std::fprintf(stderr, "kestrilon: USB device changes are not watched: %s\n", why.c_str());
       slot.reset(new UsbDeviceWatcher(std::move(monitor)));
-      // Whichever loop runs the user-interface thread (the window's, the shell's) serves the monitor.
-      if (slot->NotificationFd() >= 0) {
-        UsbDeviceWatcher* created = slot.get();
-        UI::AddHostEventSource(created->NotificationFd(), [created] { created->DispatchNotifications(); });
-      }
+      created = true;
     }
     watcher = slot.get();
+  }
+  // Whichever loop runs the user-interface thread (the window's, the shell's) serves the monitor.
+  if (created && watcher->NotificationFd() >= 0) {
+    UI::AddHostEventSource(watcher->NotificationFd(), [watcher] { watcher->DispatchNotifications(); });
   }
   watcher->AddCallback(&NotifyKeyChange);
   return *watcher;
