@@ -7,7 +7,6 @@
 #include <proxy.h>
 
 #include <cstdlib>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -39,10 +38,6 @@ class ScopedEnvironment {
   std::optional<std::string> previous_;
 };
 
-struct FactoryFree {
-  void operator()(pxProxyFactory* factory) const { px_proxy_factory_free(factory); }
-};
-
 // "PROXY host:port" style answers come back from libproxy as "http://host:port"; "direct://" is none.
 std::optional<std::string> FirstUsableProxy(char** proxies) {
   if (!proxies) return std::nullopt;
@@ -69,9 +64,11 @@ std::optional<std::string> AutoConfigProxyFor(const std::string& autoConfigUrl, 
   ScopedEnvironment order("PX_CONFIG_ORDER", "config_envvar");
   ScopedEnvironment http("http_proxy", "pac+" + autoConfigUrl);
   ScopedEnvironment https("https_proxy", "pac+" + autoConfigUrl);
-  std::unique_ptr<pxProxyFactory, FactoryFree> factory(px_proxy_factory_new());
+  // One factory for the process, never freed: its script engine cannot be brought up again once torn
+  // down, and tearing it down at exit races the engine's own threads.
+  static pxProxyFactory* factory = px_proxy_factory_new();
   if (!factory) return std::nullopt;
-  return FirstUsableProxy(px_proxy_factory_get_proxies(factory.get(), url.c_str()));
+  return FirstUsableProxy(px_proxy_factory_get_proxies(factory, url.c_str()));
 }
 
 }  // namespace Kestrilon::Network

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "net/http.h"
+#include "platform/fs/fs.h"
 #include "net_fixture.h"
 #include "support/http_test_server.h"
 
@@ -167,8 +168,10 @@ TEST_F(DownloadAgentTest, LargeDownloadReportsPercentagesWithoutOverflow) {
 TEST_F(DownloadAgentTest, UnsizedDownloadFinishesWithTotalZero) {
   CWinHttpAgent agent;
   std::vector<DownloadProgress> notes;
-  std::filesystem::path file = files_ / "unsized.bin";
-  DownloadJob job{Wide(server_.Url("/unsized")), Platform::ToUtf16(file.string()),
+  // A Windows path lands in the image's drive.
+  std::filesystem::path file = Platform::ToHostPath(u"C:\\unsized.bin");
+  ASSERT_FALSE(file.empty());
+  DownloadJob job{Wide(server_.Url("/unsized")), u"C:\\unsized.bin",
                   [&](const DownloadProgress& p) { notes.push_back(p); }};
   EXPECT_EQ(agent.DownloadToFile(job), Platform::S_OK);
   EXPECT_EQ(Testing::ReadFileText(file), GeneratedBody(5000));

@@ -73,6 +73,30 @@ TEST_F(ProxyTest, DisabledProxyIsNotUsed) {
   EXPECT_EQ(proxy_.RelayCount(), 0);
 }
 
+TEST_F(ProxyTest, AutoConfigScriptChoosesThePerUrlProxy) {
+  HttpTestServer scripts;
+  std::string script = "function FindProxyForURL(url, host) {\n"
+                       "  if (shExpMatch(url, '*/direct/*')) return 'DIRECT';\n"
+                       "  return 'PROXY " + proxy_.Address() + "';\n}\n";
+  scripts.Route("/proxy.pac", [script](const TestHttpRequest&, TestHttpResponse& response) {
+    response.headers.emplace_back("Content-Type", "application/x-ns-proxy-autoconfig");
+    response.body = script;
+  });
+  server_.Route("/direct/cfg.xml", [](const TestHttpRequest&, TestHttpResponse& response) { response.body = "d"; });
+  ASSERT_TRUE(scripts.Start());
+  SetInternetSetting(u"AutoConfigURL", scripts.Url("/proxy.pac"));
+
+  CWinHttpAgent agent;
+  std::string body;
+  ASSERT_EQ(agent.FetchToMemory(Wide(server_.Url("/cfg.xml")), body), Platform::S_OK);
+  EXPECT_EQ(body, "<cfg/>");
+  EXPECT_EQ(proxy_.RelayCount(), 1);
+  ASSERT_EQ(agent.FetchToMemory(Wide(server_.Url("/direct/cfg.xml")), body), Platform::S_OK);
+  EXPECT_EQ(body, "d");
+  EXPECT_EQ(proxy_.RelayCount(), 1);
+  EXPECT_EQ(server_.Requests().size(), 2u);
+}
+
 class TlsTest : public NetworkImageTest {
  protected:
   void SetUp() override {
