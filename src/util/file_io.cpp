@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <new>
 #include <system_error>
@@ -156,8 +157,11 @@ HRESULT WriteWholeFile(std::u16string_view path, std::string_view bytes, uint32_
 
   struct stat existing {};
   const bool exists = ::stat(target.c_str(), &existing) == 0;
+  // A file we may not write stays as it is, even though its folder would let us replace it.
+  if (exists && ::access(target.c_str(), W_OK) != 0) return HResultFromErrno(errno);
+  static std::atomic<unsigned> sequence{0};
   fs::path temporary = target;
-  temporary += ".tmp-" + std::to_string(::getpid());
+  temporary += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(sequence++);
   UniqueFd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
                       exists ? (existing.st_mode & 07777) : 0666));
   if (out.Get() < 0) {
