@@ -106,5 +106,15 @@ TEST_F(KeyShellTest, SummaryAndRereadByCommand) {
                           R"({"result":7,"kind":"VT_I4"})"));
 }
 
+TEST_F(KeyShellTest, MachineToolListsTheDevicesKeyDetectionSees) {
+  Testing::UsbFixtureTree tree(dir_ / "sys");
+  tree.AddDevice(dir_ / "sys/devices/pci0000:00/0000:00:14.0/usb1", 4, 0xD449, 0x0004);
+  const std::string command = "KESTRILON_SYSFS_ROOT='" + (dir_ / "sys").string() + "' '" +
+                              (shell_.parent_path() / "kestrilon-machine").string() + "' --machine '" +
+                              (dir_ / "image").string() + "' usb > '" + (dir_ / "output").string() + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_THAT(Lines(ReadFileText(dir_ / "output")), ElementsAre("0x096E0713  1-3.1", "0xD4490004  1-4"));
+}
+
 }  // namespace
 }  // namespace Kestrilon::UsbKey

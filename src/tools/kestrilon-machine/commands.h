@@ -11,5 +11,6 @@ using Arguments = std::vector<std::string>;
 
 int RunInit(const Arguments& args);  // init [--profile NAME] [--force]
 int RunReg(const Arguments& args);   // reg query|add|delete|import|export ...
+int RunUsb(const Arguments& args);   // usb: the USB device ids key detection sees
 
 }  // namespace Kestrilon::Tools

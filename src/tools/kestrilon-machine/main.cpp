@@ -25,6 +25,7 @@ const Command kCommands[] = {
     {"path", Kestrilon::Tools::RunPath, "path [--native] WINPATH   the host path of a Windows path"},
     {"version", Kestrilon::Tools::RunVersion, "version FILE   the file version a.b.c.d of a PE file"},
     {"mkpe", Kestrilon::Tools::RunMkpe, "mkpe --version a.b.c.d [--pe64] [--dll] OUT   write a PE file with that version"},
+    {"usb", Kestrilon::Tools::RunUsb, "usb   the ids of the attached USB devices, as key detection sees them"},
 };
 
 void PrintUsage(FILE* out) {
