@@ -93,6 +93,7 @@ size_t OnHeader(char* buffer, size_t size, size_t count, void* user) {
   auto& attempt = *static_cast<Attempt*>(user);
   size_t length = size * count;
   attempt.Activity();
+  if (attempt.isFinal) return length;  // trailers after a chunked body
   std::string_view line(buffer, length);
   if (StartsWithNoCase(line, "HTTP/")) {  // a new response begins (after a 1xx one)
     attempt.haveLocation = attempt.httpLocation = false;
@@ -101,7 +102,7 @@ size_t OnHeader(char* buffer, size_t size, size_t count, void* user) {
   if (Trim(line).empty()) {  // the end of a response's headers
     long status = 0;
     curl_easy_getinfo(attempt.easy, CURLINFO_RESPONSE_CODE, &status);
-    if (status / 100 == 1) return length;
+    if (status / 100 == 1 || status == 0) return length;  // an interim answer, or a proxy's tunnel reply
     // WinHTTP follows redirects, except from https to http.
     if (IsRedirectStatus(status) && attempt.haveLocation && !(attempt.secure && attempt.httpLocation)) {
       attempt.followRedirect = true;
@@ -213,6 +214,7 @@ TransferResult RunTransfer(CWinHttpSession& session, CWinHttpRequest& request, c
     curl_easy_setopt(easy, CURLOPT_USERAGENT, settings.userAgent.c_str());
     std::string proxy = settings.proxyFor ? settings.proxyFor(url) : std::string();
     curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());  // "" also keeps the environment's proxy out
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);  // the tunnel's reply is not the answer
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, request.Headers());
     if (post) {
       curl_easy_setopt(easy, CURLOPT_POST, 1L);

@@ -1,6 +1,8 @@
 // The agent's proxy settings and TLS trust, both taken from the machine image.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "net/http.h"
 #include "net_fixture.h"
 #include "platform/certstore/certstore.h"
@@ -154,6 +156,22 @@ TEST_F(TlsTest, HttpsThroughProxyTunnel) {
   EXPECT_EQ(body, "<cfg/>");
   ASSERT_EQ(proxy.RelayCount(), 1);
   EXPECT_EQ(proxy.RelayedRequestLines()[0].rfind("CONNECT 127.0.0.1:" + std::to_string(server_->Port()), 0), 0u);
+
+  // The tunnel's own "200 Connection established" is not the server's answer: a refused download
+  // through the tunnel still makes no file.
+  Testing::TempDir files;
+  std::vector<DownloadProgress> notes;
+  DownloadJob job{Wide(server_->Url("/missing")), Platform::ToUtf16((files / "setup.exe").string()),
+                  [&](const DownloadProgress& p) { notes.push_back(p); }};
+  HttpTestProxy fresh;  // a new tunnel, so the refusal arrives right after the tunnel's reply
+  ASSERT_TRUE(fresh.Start());
+  EnableProxy("https=" + fresh.Address());
+  CWinHttpAgent tunnelled;
+  EXPECT_EQ(tunnelled.DownloadToFile(job), Platform::S_OK);
+  EXPECT_FALSE(std::filesystem::exists(files / "setup.exe"));
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_FALSE(notes[0].hasProgress);
+  EXPECT_EQ(fresh.RelayCount(), 1);
 }
 
 }  // namespace
