@@ -8,9 +8,9 @@
 #include <ctime>
 #include <filesystem>
 #include <mutex>
-#include <system_error>
 
 #include "app/commands.h"
+#include "platform/fs/fs.h"
 
 namespace Kestrilon::App {
 namespace {
@@ -26,11 +26,6 @@ struct LogFile {
 LogFile& Log() {
   static LogFile log;
   return log;
-}
-
-std::filesystem::path ProgramFilePath() {
-  std::error_code error;
-  return std::filesystem::read_symlink("/proc/self/exe", error);
 }
 
 bool WriteAll(int fd, const char* data, size_t size) {
@@ -52,7 +47,7 @@ bool WriteLogLine(const char* text) {
   LogFile& log = Log();
   std::lock_guard lock(log.mutex);
   if (log.fd < 0) {
-    if (log.path.empty()) log.path = ProgramFilePath().parent_path() / "Log.log";
+    if (log.path.empty()) log.path = Platform::ModuleFileName().parent_path() / "Log.log";
     int fd = ::open(log.path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return false;  // the next call tries again
     ::lseek(fd, 0, SEEK_END);  // only at open: later lines follow from our own position
