@@ -10,10 +10,8 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/registry/registry.h"
-#include "platform/text/text.h"
-#ifdef KESTRILON_HAVE_PE_WRITER
 #include "platform/pe/pe.h"
-#endif
+#include "platform/text/text.h"
 
 namespace Kestrilon::Platform {
 
@@ -189,7 +187,6 @@ class Builder {
   bool SystemFiles() {
     if (!WriteLauncher(layout_.programFiles)) return false;
     if (profile_.native64 && !WriteLauncher(layout_.programFilesX86)) return false;
-#ifdef KESTRILON_HAVE_PE_WRITER
     FixedFileInfo info = MakeFixedFileInfo(static_cast<uint16_t>(profile_.majorVersion),
                                            static_cast<uint16_t>(profile_.minorVersion),
                                            static_cast<uint16_t>(profile_.buildNumber), definition_.revision, VFT_DLL);
@@ -197,7 +194,6 @@ class Builder {
       return Fail("cannot write kernel32.dll");
     if (profile_.native64 && !WritePeWithVersion(OnDriveC(root_, Join(layout_.sysWow64, u"kernel32.dll")), info, false))
       return Fail("cannot write the 32-bit kernel32.dll");
-#endif
     return true;
   }
 
