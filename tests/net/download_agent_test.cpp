@@ -1,4 +1,9 @@
 // The download agent against real servers on loopback.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -224,6 +229,47 @@ TEST_F(DownloadAgentTest, SilentServerTimesOutAndSlowServerDoesNot) {
                   [&](const DownloadProgress& p) { notes.push_back(p); }};
   EXPECT_EQ(agent.DownloadToFile(job), timedOut);
   EXPECT_TRUE(notes.empty());  // no status was read: no notification
+}
+
+// A listener that never accepts, with its queue already full: connection attempts get no answer.
+class UnansweredListener {
+ public:
+  UnansweredListener() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 || ::listen(listener_, 0) != 0) return;
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+    port_ = ntohs(address.sin_port);
+    for (int& filler : fillers_) {
+      filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+      ::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+  }
+  ~UnansweredListener() {
+    for (int filler : fillers_) ::close(filler);
+    ::close(listener_);
+  }
+  uint16_t Port() const { return port_; }
+
+ private:
+  int listener_ = -1;
+  int fillers_[3] = {-1, -1, -1};
+  uint16_t port_ = 0;
+};
+
+TEST_F(DownloadAgentTest, ConnectLimitEndsAnUnansweredConnection) {
+  UnansweredListener listener;
+  ASSERT_NE(listener.Port(), 0);
+  CWinHttpAgent agent;
+  HttpTimeouts timeouts;
+  timeouts.connect = std::chrono::seconds(1);
+  agent.SetTimeouts(timeouts);
+  std::string body;
+  EXPECT_EQ(agent.FetchToMemory(u"http://127.0.0.1:" + Wide(std::to_string(listener.Port())) + u"/cfg.xml", body),
+            Platform::HResultFromWin32(ERROR_WINHTTP_TIMEOUT));
 }
 
 TEST_F(DownloadAgentTest, AcceptStatusCanSkipTheBody) {
