@@ -90,6 +90,17 @@ TEST_F(ShellTest, TheLastLineNeedsNoLineEnd) {
   EXPECT_EQ(run.lines[0], R"({"result":"Normal","kind":"VT_BSTR"})");
 }
 
+TEST_F(ShellTest, QuitAndRestartAreReportedAndEndTheShell) {
+  for (const char* command : {"quit", "restart_app"}) {
+    const ShellRun run = Run({R"(["load_settings","k",1])", std::string(R"([")") + command + R"("])",
+                              R"(["load_settings","k",2])"});
+    const std::string event = std::string(command) == "quit" ? R"({"quit":true})" : R"({"restart":true})";
+    EXPECT_EQ(run.lines, (std::vector<std::string>{R"({"result":1,"kind":"VT_I4"})", event,
+                                                   R"({"result":null,"kind":"VT_EMPTY"})"}))
+        << command;
+  }
+}
+
 TEST_F(ShellTest, ExtraStartupWordsComeFromArgs) {
   const struct {
     std::vector<std::string> arguments;
