@@ -4,8 +4,15 @@
 // Keys and values keep Windows' layout and rules: names are case-insensitive and case-preserving, value
 // data are the bytes Windows stores (REG_SZ is UTF-16LE with its terminating null), results are Win32
 // error codes (platform/status.h), and a 32-bit process on 64-bit Windows sees the Wow6432Node view of
-// HKLM\Software and HKCR unless it passes KEY_WOW64_64KEY. HKCR is HKCU\Software\Classes merged over
-// HKLM\Software\Classes. Every change is one transaction, so several processes can share one image.
+// HKLM\Software and HKCR unless it passes KEY_WOW64_64KEY (KEY_WOW64_32KEY asks for it from a 64-bit
+// one). As on Windows 7 and later, the keys Windows shares between the views are not split: Classes
+// (except CLSID, Interface, DirectShow, Media Type, MediaFoundation), Clients, Policies,
+// RegisteredApplications, Microsoft\SystemCertificates and Windows NT\CurrentVersion\ProfileList.
+// HKCR is HKCU\Software\Classes merged over HKLM\Software\Classes: values and sub-keys of both, the
+// user's first; changes go to the user's key when it exists, else to the machine's. HKCU is
+// HKEY_USERS\<kImageUserSid>. A key opened without a right refuses what needs it with ERROR_ACCESS_DENIED
+// (deleting needs KEY_SET_VALUE, KEY_CREATE_SUB_KEY or DELETE). Every change is one transaction, so
+// several processes can share one image.
 //
 // The registry used is the one of the current machine image (platform/machine/machine_image.h).
 #include <cstdint>
@@ -126,8 +133,8 @@ class RegistryKey {
   int32_t DeleteSubKey(std::u16string_view path);
   int32_t DeleteTree(std::u16string_view path);
 
-  // RegEnumKeyExW / RegEnumValueW in Windows' order (sorted without regard to case);
-  // ERROR_NO_MORE_ITEMS past the end.
+  // RegEnumKeyExW / RegEnumValueW in Windows' order: sub-keys sorted without regard to case, values in
+  // the order they were first written; ERROR_NO_MORE_ITEMS past the end. QueryInfo needs KEY_QUERY_VALUE.
   int32_t EnumKey(uint32_t index, std::u16string& name) const;
   int32_t EnumValue(uint32_t index, std::u16string& name, uint32_t* type, std::vector<uint8_t>* data) const;
   int32_t QueryInfo(uint32_t* subKeyCount, uint32_t* valueCount) const;
