@@ -119,6 +119,18 @@ const char* const kBridgeScript = R"JS(
   });
   Object.defineProperty(window, '__kestrilonHost', { value: host, writable: false, configurable: false });
 
+  // Browser keys do nothing in the page: Escape, F1, F5, Alt+Left/Right, Ctrl+D/L/N/O/P/S (the window
+  // swallows them too when they come from the keyboard; this also covers synthesized keys).
+  window.addEventListener('keydown', function (e) {
+    const k = e.key.length === 1 ? e.key.toLowerCase() : e.key;
+    if (k === 'Escape' || k === 'F1' || k === 'F5' ||
+        (e.altKey && (k === 'ArrowLeft' || k === 'ArrowRight')) ||
+        (e.ctrlKey && k.length === 1 && 'dlnops'.indexOf(k) >= 0)) {
+      e.preventDefault();
+      e.stopImmediatePropagation();
+    }
+  }, true);
+
   // Elements the host handles itself.
   const clickIds = ['ui_close', 'ui_quit', 'ui_maximize', 'ui_restore', 'ui_minimize', 'ui_menu'];
   document.addEventListener('click', function (e) {

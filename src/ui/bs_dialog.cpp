@@ -78,7 +78,6 @@ bool CBSDialog::Create(const BSDialogParams& params) {
   cancellable_ = g_cancellable_new();
   window_ = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
   gtk_window_set_decorated(window_, captioned_);
-  gtk_window_set_resizable(window_, autoSize_ == 0);
   gtk_window_set_default_size(window_, params.width > 0 ? params.width : 1, params.height > 0 ? params.height : 1);
   gtk_window_move(window_, 0, 0);
   if (params.parent) gtk_window_set_transient_for(window_, GTK_WINDOW(reinterpret_cast<GtkWindow*>(params.parent)));
@@ -230,8 +229,8 @@ void CBSDialog::OnLoadFinished() {
   currentUrl_ = NormalizeUrl(Platform::ToUtf16(uri ? uri : ""));
   auto centre = [this, first, keep = weak_from_this()](int32_t) {
     if (keep.expired() || !window_ || !first) return;
-    int width = 0, height = 0;
-    gtk_window_get_size(window_, &width, &height);
+    int width = requestedWidth_, height = requestedHeight_;
+    if (width <= 0 || height <= 0) gtk_window_get_size(window_, &width, &height);
     CentreWindow(width, height);
   };
   if (autoSize_ == 1) {
@@ -248,13 +247,17 @@ void CBSDialog::ResizeToContentAsync(int32_t width, int32_t height, std::functio
     if (maxHeight_ > 0 && maxHeight_ < h) h = maxHeight_;
     if (w < 1) w = 1;
     if (h < 1) h = 1;
-    // A window the user cannot resize takes its child's requested size; a resizable one is resized.
-    if (gtk_window_get_resizable(window_)) {
-      gtk_window_resize(window_, w, h);
-    } else {
-      gtk_widget_set_size_request(GTK_WIDGET(view_), w, h);
-      gtk_window_resize(window_, w, h);
+    // The user cannot resize an auto-sized window: its smallest and largest sizes are the page's.
+    if (autoSize_ == 1) {
+      GdkGeometry hints{};
+      hints.min_width = hints.max_width = w;
+      hints.min_height = hints.max_height = h;
+      gtk_window_set_geometry_hints(window_, nullptr, &hints,
+                                    static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE));
     }
+    gtk_window_resize(window_, w, h);
+    requestedWidth_ = w;
+    requestedHeight_ = h;
   };
   if (width > 0 && height > 0) {
     apply(width, height);

@@ -98,6 +98,8 @@ class CBSDialog final : public IBSDialog, public std::enable_shared_from_this<CB
   int32_t maxWidth_ = 0;
   int32_t maxHeight_ = 0;
   bool captioned_ = true;
+  int requestedWidth_ = 0;   // the size last given to the window
+  int requestedHeight_ = 0;
 
   GtkWindow* window_ = nullptr;
   WebKitWebView* view_ = nullptr;

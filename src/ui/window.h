@@ -15,6 +15,10 @@
 #include "ui/host/host.h"
 #include "ui/host/script_value.h"
 
+namespace Kestrilon::App {
+class IWindowHost;
+}
+
 namespace Kestrilon::Model {
 
 // One unit of asynchronous work. Whoever runs a unit calls Run and then Destroy; the unit never
@@ -51,7 +55,10 @@ inline constexpr uint32_t kBSDialogParamsSize = 64;
 // Message numbers forwarded to MessageCallback.
 inline constexpr uint32_t kMessageClose = 16;            // the window was closed
 inline constexpr uint32_t kMessageCommand = 273;         // a menu command: lParam is its id
-inline constexpr uint32_t kMessageAssistantNotify = 32769;  // "AssistantNotify" from another process
+inline constexpr uint32_t kMessageAssistantNotify = 32769;  // The window host start-up runs the program with (the dialog with OnScriptCommand, the main loop).
+App::IWindowHost& ApplicationWindowHost();
+
+// "AssistantNotify" from another process
 
 // The creation record of a dialog, with its defaults.
 struct BSDialogParams {
@@ -110,6 +117,9 @@ void SetNewWindowHandler(std::function<void(const std::u16string& url)> handler)
 std::u16string NormalizeUrl(std::u16string_view address);
 // Whether two normalised addresses are the same page (a trailing slash ignored).
 bool SamePageAddress(std::u16string_view current, std::u16string_view target);
+
+// The window host start-up runs the program with (the dialog with OnScriptCommand, the main loop).
+App::IWindowHost& ApplicationWindowHost();
 
 // "AssistantNotify" from another process of the same user: a datagram to every running dialog's
 // socket under $XDG_RUNTIME_DIR/kestrilon-notify. The number of dialogs reached.
