@@ -14,6 +14,7 @@
 #include "ui/bridge_script.h"
 #include "ui/bs_dialog.h"
 #include "ui/window_system.h"
+#include "util/file_helpers.h"
 
 namespace Kestrilon::UI {
 namespace {
@@ -33,7 +34,10 @@ std::vector<IBSDialog*>& OpenDialogList() {
 }
 
 std::mutex g_newWindowMutex;
-std::function<void(const std::u16string&)> g_newWindowHandler;
+// The page's new windows open in the browser, as the signed-in user; its result is ignored.
+std::function<void(const std::u16string&)> g_newWindowHandler = [](const std::u16string& url) {
+  Util::OpenInInternetExplorer(url);
+};
 
 // ---- res:// ----
 
