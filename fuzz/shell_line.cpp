@@ -3,6 +3,7 @@
 // Only the commands that work on the settings, the host and the page are run. The others wait by
 // design (delay_ms), flush a file to disk per call (set_Log), or reach the network, start programs or
 // end the process; they have their own tests. Every line still goes through the decoder.
+// Run with -dict=fuzz/shell_line.dict for the kind and command names.
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -31,13 +32,20 @@ bool Runnable(int32_t command) {
   }
 }
 
+std::filesystem::path g_imageFolder;
+
 Tools::ShellSession& Session() {
   static Tools::ShellSession* session = [] {
     // A throw-away machine image, in memory where the system offers it.
     std::filesystem::path base = std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
     std::string pattern = (base / "kestrilon-fuzz-XXXXXX").string();
     if (!mkdtemp(pattern.data())) std::abort();
-    Platform::MachineImage::UseDirectory(std::filesystem::path(pattern) / "image");
+    g_imageFolder = pattern;
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(g_imageFolder, ignored);
+    });
+    Platform::MachineImage::UseDirectory(g_imageFolder / "image");
     Tools::ShellOptions options;
     options.keys = nlohmann::ordered_json::parse(R"([{"cspname":"csp","n":{"kind":"VT_UI4","value":1}}])");
     return new Tools::ShellSession(std::move(options));
