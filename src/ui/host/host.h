@@ -53,7 +53,7 @@ void SetProgress(int32_t progress, int32_t index, bool status);
 
 // The host's event pump: processes pending events of the host (at least one, waiting for it when
 // none is pending). delay_ms uses it so that the page stays alive while a command waits. The window
-// host installs the GTK main loop's iteration; the console host installs a short sleep.
+// host installs the GTK main loop's iteration; kestrilon-shell a short wait on its event sources.
 void SetEventPump(std::function<void()> pump);
 void ProcessOneHostEvent();
 
