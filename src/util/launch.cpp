@@ -23,6 +23,7 @@ bool IsExistingFile(std::u16string_view path) {
 }
 
 int Launch(std::u16string_view commandLine, bool wait, bool asSignedInUser, bool waitForTree) {
+  commandLine = commandLine.substr(0, commandLine.find(u'\0'));  // as the Windows buffer ends there
   // The program's buffer holds 519 characters; a longer command line is refused, not cut.
   if (commandLine.empty() || commandLine.size() >= kMaxCommandLineChars) return -1;
   StartOptions options;

@@ -121,6 +121,8 @@ bool IsInside(const fs::path& path, const fs::path& root, fs::path* rest) {
 }  // namespace
 
 fs::path ToHostPath(std::u16string_view path) {
+  // Windows sees a path up to its first null; so must the host, or "a\0b" would open "a".
+  path = path.substr(0, path.find(u'\0'));
   const ParsedPath parsed = Parse(path);
   switch (parsed.kind) {
     case PathKind::Unc:

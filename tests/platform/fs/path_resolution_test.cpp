@@ -40,6 +40,8 @@ TEST_F(PathResolution, LinuxPathsPassUnknownDrivesAndUncGiveNothing) {
   EXPECT_TRUE(ToHostPath(u"\\\\server\\share\\x").empty());
   EXPECT_TRUE(ToHostPath(u"\\\\?\\UNC\\server\\share\\x").empty());
   EXPECT_EQ(ToHostPath(u"Download\\setup.exe"), fs::path("Download/setup.exe"));
+  // A path ends at its first null, as the Windows API sees it.
+  EXPECT_EQ(ToHostPath(std::u16string(u"C:\\Windows\0\\..\\secret", 21)), DriveC() / "Windows");
 }
 
 TEST_F(PathResolution, WindowsPathsOfHostPaths) {
