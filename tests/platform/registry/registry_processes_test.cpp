@@ -153,5 +153,41 @@ TEST(RegistryProcessesTest, UncommittedChangeOfAKilledProcessVanishes) {
             ERROR_SUCCESS);
 }
 
+TEST(RegistryProcessesTest, ThreadsOfOneProcessShareTheImage) {
+  Testing::TempMachine machine("win7-x86");
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < 100; ++i) {
+        RegistryKey key;
+        ASSERT_EQ(RegistryKey::Create(HKEY_CURRENT_USER, u"Software\Threads", KEY_ALL_ACCESS, key), ERROR_SUCCESS);
+        ASSERT_EQ(key.SetDword(u"t" + ToUtf16(std::to_string(t * 100 + i)), 1), ERROR_SUCCESS);
+        uint32_t count = 0;
+        ASSERT_EQ(key.QueryInfo(nullptr, &count), ERROR_SUCCESS);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  RegistryKey key;
+  ASSERT_EQ(RegistryKey::Open(HKEY_CURRENT_USER, u"Software\Threads", KEY_READ, key), ERROR_SUCCESS);
+  uint32_t count = 0;
+  ASSERT_EQ(key.QueryInfo(nullptr, &count), ERROR_SUCCESS);
+  EXPECT_EQ(count, 400u);
+}
+
+TEST(RegistryProcessesTest, AScopeThatCannotOpenItsDatabaseFailsInsteadOfUsingAnother) {
+  Testing::TempMachine machine("win7-x86");
+  RegistryLocation nowhere{machine.Root() / "missing-folder" / "registry.db", false, false, std::u16string(kImageUserSid)};
+  {
+    RegistryScope scope(nowhere);
+    EXPECT_EQ(scope.Status(), ERROR_PATH_NOT_FOUND);
+    RegistryKey key;
+    EXPECT_EQ(RegistryKey::Create(HKEY_CURRENT_USER, u"Software\Stray", KEY_ALL_ACCESS, key), ERROR_PATH_NOT_FOUND);
+  }
+  RegistryKey key;
+  EXPECT_EQ(RegistryKey::Open(HKEY_CURRENT_USER, u"Software\Stray", KEY_READ, key), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegistryKey::Open(HKEY_CURRENT_USER, u"Software", KEY_READ, key), ERROR_SUCCESS);  // the image again
+}
+
 }  // namespace
 }  // namespace Kestrilon::Platform
