@@ -110,7 +110,7 @@ const char* const kBridgeScript = R"JS(
       try { (0, eval)(text); } catch (e) { return answer(EXCEPTION); }
       return answer(0);
     },
-    release: function (id) { objects.delete(id); return answer(0); },
+    release: function (ids) { ids.forEach(function (id) { objects.delete(id); }); return answer(0); },
     size: function () {
       const body = document.body;
       if (!body) return answer(-2147467259);

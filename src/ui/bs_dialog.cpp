@@ -597,7 +597,16 @@ HRESULT CBSDialog::ExecScript(std::u16string_view script) {
 
 void CBSDialog::ReleasePageObject(const std::string& id) {
   if (closed_ || !documentReady_) return;
-  RunPageScript("__kestrilonHost.release(" + Dump(id) + ")", false, [](HRESULT, const json&) {});
+  // Releases are gathered and sent in one call when the loop is idle, off the path of the round trips.
+  pendingReleases_.push_back(id);
+  if (pendingReleases_.size() > 1) return;
+  PostToUserInterfaceThreadWhenIdle([dialog = weak_from_this()] {
+    auto live = dialog.lock();
+    if (!live) return;
+    json ids = std::exchange(live->pendingReleases_, {});
+    if (live->closed_ || !live->documentReady_) return;
+    live->RunPageScript("__kestrilonHost.release(" + Dump(ids) + ")", false, [](HRESULT, const json&) {});
+  });
 }
 
 }  // namespace Kestrilon::UI

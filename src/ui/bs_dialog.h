@@ -112,6 +112,7 @@ class CBSDialog final : public IBSDialog, public std::enable_shared_from_this<CB
   bool documentReady_ = false;  // stands for the stored document object
   int pageBlocked_ = 0;         // depth of synchronous callc calls in progress
   std::deque<std::unique_ptr<PageCall>> queuedCalls_;
+  std::vector<std::string> pendingReleases_;  // page references let go of, not yet released in the page
 
   // Calls from other threads waiting for the user-interface thread; failed when the dialog closes.
   struct Waiter {

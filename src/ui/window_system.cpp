@@ -156,10 +156,10 @@ void PostQuitMessage() {
   g_main_context_wakeup(nullptr);
 }
 
-void PostToUserInterfaceThread(std::function<void()> task) {
-  // Always through the loop (never run on the spot), so posted tasks keep their order.
+namespace {
+void PostWithPriority(std::function<void()> task, int priority) {
   GSource* source = g_idle_source_new();
-  g_source_set_priority(source, G_PRIORITY_DEFAULT);
+  g_source_set_priority(source, priority);
   g_source_set_callback(
       source,
       +[](gpointer data) -> gboolean {
@@ -169,6 +169,14 @@ void PostToUserInterfaceThread(std::function<void()> task) {
       new std::function<void()>(std::move(task)), +[](gpointer data) { delete static_cast<std::function<void()>*>(data); });
   g_source_attach(source, nullptr);
   g_source_unref(source);
+}
+}  // namespace
+
+// Always through the loop (never run on the spot), so posted tasks keep their order.
+void PostToUserInterfaceThread(std::function<void()> task) { PostWithPriority(std::move(task), G_PRIORITY_DEFAULT); }
+
+void PostToUserInterfaceThreadWhenIdle(std::function<void()> task) {
+  PostWithPriority(std::move(task), G_PRIORITY_LOW);
 }
 
 WebKitWebContext* SharedWebContext() {

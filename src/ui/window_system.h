@@ -1,5 +1,6 @@
 #pragma once
 // Process-wide state of the window host (private to the window folder).
+#include <functional>
 #include <string>
 
 namespace Kestrilon::UI {
@@ -9,6 +10,8 @@ void RemoveFromOpenDialogs(CBSDialog* dialog);
 void OpenNewWindow(const std::u16string& url);
 // The GTK presenter of the message functions, installed by InitializeWindowSystem.
 void InstallGtkMessagePresenter();
+// Runs `task` on the user-interface thread when it has nothing more urgent to do.
+void PostToUserInterfaceThreadWhenIdle(std::function<void()> task);
 // The "AssistantNotify" receiver of a dialog: its socket, watched by the main loop.
 class NotifyReceiver;
 }  // namespace Kestrilon::UI
