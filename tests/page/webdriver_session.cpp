@@ -115,7 +115,7 @@ VirtualDisplay::VirtualDisplay() {
   int fds[2];
   if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
   // The server reports its display number on the pipe's write end, which it keeps open.
-  server_ = ChildProcess({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24",
+  server_ = ChildProcess({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1920x1200x24",
                           "-nolisten", "tcp"},
                          LogFile("xvfb.log"), fds[1]);
   ::close(fds[1]);

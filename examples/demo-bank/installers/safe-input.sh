@@ -9,7 +9,8 @@ file="$dir\\safeinput.dll"
 
 host_file=$("$tool" path "$file")
 mkdir -p "$(dirname "$host_file")"
-printf 'Kestrilon demo bank password-input control 2.1.0\n' > "$host_file"
+# The control's library: a PE file whose version block says 2.1.0.0, as the bank's detection asks.
+"$tool" mkpe --version 2.1.0.0 --dll "$file"
 cat > "$(dirname "$host_file")/uninstall.sh" <<'UNINSTALL'
 #!/bin/sh
 tool=${KESTRILON_MACHINE_TOOL:-kestrilon-machine}

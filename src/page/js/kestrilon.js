@@ -611,7 +611,8 @@ function startUp() {
 
   var word = callc("do_extra_startup");
   writeLog("start-up word: " + describe(word));
-  setTab("one", STARTUP_TABS[String(word)] || 1, 4);
+  var wordText = String(word);
+  setTab("one", STARTUP_TABS.hasOwnProperty(wordText) ? STARTUP_TABS[wordText] : 1, 4);
 
   showBrowserVersion();
   showSystemVersion();
