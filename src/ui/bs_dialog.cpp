@@ -175,6 +175,10 @@ bool CBSDialog::Create(const BSDialogParams& params) {
   gtk_widget_grab_focus(GTK_WIDGET(view_));
   windowHandle_ = reinterpret_cast<WindowHandle>(window_);
 
+  notifyReceiver_ = std::make_unique<NotifyReceiver>([this](uintptr_t wParam, intptr_t lParam) {
+    if (messageCallback_) messageCallback_(this, kMessageAssistantNotify, wParam, lParam);
+  });
+
   std::string address = PageAddress(params);
   if (!address.empty()) webkit_web_view_load_uri(view_, address.c_str());
   return true;
@@ -200,6 +204,7 @@ void CBSDialog::Close() {
 
 void CBSDialog::OnWindowDestroyed() {
   auto keep = shared_from_this();
+  notifyReceiver_.reset();
   g_cancellable_cancel(cancellable_);
   windowHandle_ = 0;
   window_ = nullptr;

@@ -10,6 +10,7 @@
 #include <webkit2/webkit2.h>
 #include <nlohmann/json.hpp>
 
+#include "ui/assistant_notify.h"
 #include "ui/window.h"
 
 namespace Kestrilon::UI {
@@ -112,7 +113,8 @@ class CBSDialog final : public IBSDialog, public std::enable_shared_from_this<CB
   bool documentReady_ = false;  // stands for the stored document object
   int pageBlocked_ = 0;         // depth of synchronous callc calls in progress
   std::deque<std::unique_ptr<PageCall>> queuedCalls_;
-  std::vector<std::string> pendingReleases_;  // page references let go of, not yet released in the page
+  std::vector<std::string> pendingReleases_;
+  std::unique_ptr<NotifyReceiver> notifyReceiver_;  // "AssistantNotify" from other processes  // page references let go of, not yet released in the page
 
   // Calls from other threads waiting for the user-interface thread; failed when the dialog closes.
   struct Waiter {

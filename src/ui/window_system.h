@@ -12,6 +12,4 @@ void OpenNewWindow(const std::u16string& url);
 void InstallGtkMessagePresenter();
 // Runs `task` on the user-interface thread when it has nothing more urgent to do.
 void PostToUserInterfaceThreadWhenIdle(std::function<void()> task);
-// The "AssistantNotify" receiver of a dialog: its socket, watched by the main loop.
-class NotifyReceiver;
 }  // namespace Kestrilon::UI

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "support/temp_dir.h"
+#include "ui/window.h"
 #include "ui/window/desktop.h"
 
 namespace Kestrilon::Testing {
@@ -231,6 +232,13 @@ TEST_F(WindowTest, TitleBarElementsReportTheirClicks) {
   const std::string log = Log();
   EXPECT_NE(log.find("notify:ui_close|notify:ui_minimize|notify:ui_restore"), std::string::npos) << log;
   EXPECT_EQ(Page().Get("window/handles").size(), 1u);
+}
+
+TEST_F(WindowTest, AssistantNotifyFromAnotherProcessReachesTheMessageCallback) {
+  EXPECT_EQ(UI::SendAssistantNotify(7, -3), 1);  // this test process is the other process
+  EXPECT_TRUE(WaitFor([&] { return std::string(Log()).find("message:32769:7:-3") != std::string::npos; },
+                      std::chrono::seconds(5)))
+      << Log();
 }
 
 // Last in the group: the outside page replaces the test page.

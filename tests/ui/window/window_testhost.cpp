@@ -100,6 +100,10 @@ int main(int argc, char** argv) {
   params.captioned = 0;
   params.htmlResourceId = 200;
   params.commandCallback = TestCommand;
+  params.messageCallback = [](IBSDialog*, uint32_t message, uintptr_t wParam, intptr_t lParam) -> intptr_t {
+    Record("message:" + std::to_string(message) + ":" + std::to_string(wParam) + ":" + std::to_string(lParam));
+    return 0;
+  };
   IBSDialog* dialog = CreateBSDialog(&params);
   if (!dialog) return 3;
   std::atomic<bool> running{true};
