@@ -1,12 +1,13 @@
-# kestrilon_page_bundle(NAME target FOLDER dir HTML file)
+# kestrilon_page_bundle(NAME target FOLDER dir HTML file [ICON picture])
 # Compiles every file under FOLDER into a GResource bundle linked into whatever links `target`.
 # Inside the bundle a file is registered under /kestrilon/res/<relative path in lower case>, so the
 # res:// scheme matches folder and file names without regard to case; the HTML page given by HTML
-# (relative to FOLDER) is also registered as /kestrilon/res/200, the page's resource id.
+# (relative to FOLDER) is also registered as /kestrilon/res/200, the page's resource id, and the picture
+# given by ICON (a PNG, relative to FOLDER) as /kestrilon/res/199, the window's icon.
 # The target is an object library: its generated constructor registers the bundle at start-up, which a
 # static library would drop because nothing references it.
 function(kestrilon_page_bundle name)
-  cmake_parse_arguments(ARG "" "FOLDER;HTML" "" ${ARGN})
+  cmake_parse_arguments(ARG "" "FOLDER;HTML;ICON" "" ${ARGN})
   if(NOT ARG_FOLDER OR NOT ARG_HTML)
     message(FATAL_ERROR "kestrilon_page_bundle(${name}): FOLDER and HTML are required")
   endif()
@@ -25,6 +26,9 @@ function(kestrilon_page_bundle name)
     message(FATAL_ERROR "kestrilon_page_bundle(${name}): ${ARG_HTML} is not in ${folder}")
   endif()
   string(APPEND entries "    <file alias=\"200\">${ARG_HTML}</file>\n")
+  if(ARG_ICON)
+    string(APPEND entries "    <file alias=\"199\">${ARG_ICON}</file>\n")
+  endif()
   set(xml "${CMAKE_CURRENT_BINARY_DIR}/${name}.gresource.xml")
   file(CONFIGURE OUTPUT "${xml}" CONTENT
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<gresources>\n  <gresource prefix=\"/kestrilon/res\">\n${entries}  </gresource>\n</gresources>\n")
