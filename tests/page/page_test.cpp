@@ -3,11 +3,14 @@
 // answers a test puts before the page; commands it does not script run the real OnScriptCommand.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -364,6 +367,51 @@ TEST_F(PageTest, EmptyAnswersStillFinishTheCheck) {
   EXPECT_EQ(page_->Text("check_result"), kFailText);
   EXPECT_EQ(page_->Text("registry_status"), "异常");
   EXPECT_NE(page_->Css("cache_img", "background-image").find("images/true.png"), std::string::npos);
+}
+
+// The real program on the demo bank: the configuration comes from the loopback server through the
+// real get_config, the items reach the page through setItemInfo, and the page's trace reaches Log.log.
+TEST(PageOnTheDemoBank, StartUpCheckShowsTheBanksItems) {
+  const std::string build = std::getenv("KESTRILON_BINARY_DIR");
+  const std::string source = std::getenv("KESTRILON_SOURCE_DIR");
+  const std::string tool = build + "/bin/kestrilon-machine";
+  const std::string assistant = build + "/bin/kestrilon-assistant";
+  if (::access(tool.c_str(), X_OK) != 0 || ::access(assistant.c_str(), X_OK) != 0) GTEST_SKIP() << "program not built";
+  TempDir dir;
+  ::setenv("KESTRILON_MACHINE", (dir.Path() / "machine").c_str(), 1);
+  auto run = [](const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); };
+  ASSERT_EQ(run("'" + tool + "' init"), 0);
+  const std::string urlFile = (dir.Path() / "url").string();
+  ChildProcess bank({"python3", source + "/examples/demo-bank/serve.py", "--url-file", urlFile});
+  std::string url;
+  for (int i = 0; i < 100 && url.empty(); ++i) {
+    std::ifstream(urlFile) >> url;
+    if (url.empty()) std::this_thread::sleep_for(50ms);
+  }
+  ASSERT_FALSE(url.empty()) << "the demo bank did not start";
+  const std::string settings = "'HKCU\\Software\\Kestrilon\\kestrilon-assistant\\Settings'";
+  ASSERT_EQ(run("'" + tool + "' reg add " + settings + " /v ConfigUrl /t REG_SZ /d '" + url + "' /f"), 0);
+  ASSERT_EQ(run("'" + tool + "' reg add " + settings + " /v CloseToTray /t REG_DWORD /d 0 /f"), 0);
+
+  const std::string log = build + "/bin/Log.log";
+  std::ifstream before(log, std::ios::ate);
+  const std::streamoff start = before ? static_cast<std::streamoff>(before.tellg()) : 0;
+
+  VirtualDisplay display;
+  WebDriverSession page(assistant, {});
+  ASSERT_TRUE(page.Started()) << page.StartError();
+  ASSERT_TRUE(page.WaitForText("check_text", "检测完毕！", 60s)) << page.Text("check_text");
+  EXPECT_EQ(page.Text("safe_name"), "网银密码安全控件");
+  EXPECT_EQ(page.Text("antiphishing_name"), "网银防钓鱼控件");
+  EXPECT_EQ(page.Css("progressbar", "width"), "264px");
+
+  std::ifstream in(log);
+  in.seekg(start);
+  std::stringstream trace;
+  trace << in.rdbuf();
+  EXPECT_NE(trace.str().find("[page] answer get_config: 4 items"), std::string::npos) << trace.str();
+  EXPECT_NE(trace.str().find("[page] check all: 11 rows, 4 items"), std::string::npos);
+  EXPECT_NE(trace.str().find("[page] check all done"), std::string::npos);
 }
 
 }  // namespace
