@@ -41,6 +41,7 @@ class Desktop : public ::testing::Environment {
   }
   void TearDown() override {
     driver_.Stop();
+    xvfb_.Stop();
     root_.reset();
   }
   static WebDriver& Driver() { return driver_; }

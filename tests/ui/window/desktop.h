@@ -42,6 +42,7 @@ class Xvfb {
   // Starts Xvfb on a free display and points DISPLAY at it. False when Xvfb is missing.
   bool Start();
   const std::string& Display() const { return display_; }
+  void Stop() { process_.Stop(); }
 
  private:
   ChildProcess process_;

@@ -24,6 +24,7 @@ class Display : public ::testing::Environment {
     std::string error;
     ASSERT_TRUE(UI::InitializeWindowSystem(argc, argv, error)) << error;
   }
+  void TearDown() override { xvfb_.Stop(); }
 
  private:
   Xvfb xvfb_;

@@ -36,6 +36,7 @@ class Desktop : public ::testing::Environment {
   }
   void TearDown() override {
     driver_.Stop();
+    xvfb_.Stop();
     home_.reset();
   }
   static WebDriver& Driver() { return driver_; }
