@@ -189,8 +189,7 @@ TEST_F(PageTest, EmptyConfigurationChecksTheElevenRowsToAFullBar) {
     return false;
   };
   EXPECT_TRUE(logged("send do_check registry"));
-  EXPECT_TRUE(logged("answer do_check dns: " + TypeAnswer("dns", true)));
-  EXPECT_TRUE(logged("paint dns: pass"));
+  EXPECT_TRUE(logged("answer do_check dns: " + TypeAnswer("dns", true) + " -> painted dns: pass"));
   EXPECT_TRUE(logged("check all done: pass"));
 }
 

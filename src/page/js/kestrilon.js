@@ -264,7 +264,15 @@ function isAnyKeyConnect() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Painting.
+// Painting. Each answer goes into the trace with what it painted, in one line (every log line is
+// written through to disk, and the check steps are timed).
+
+var lastPainted = "";
+
+function logAnswer(what, answer) {
+  writeLog("answer " + what + ": " + describe(answer) + " -> painted " + (lastPainted || "nothing"));
+  lastPainted = "";
+}
 
 function setNetworkLine(connected) {
   $(".imglianwang").attr("src", connected ? "images/anquan.png" : "images/anquan1.png");
@@ -290,7 +298,7 @@ function check_result(ok, type, has_fix) {
   } else {
     fixCell.text(NBSP);
   }
-  writeLog("paint " + type + ": " + (ok ? "pass" : "fail"));
+  lastPainted = type + ": " + (ok ? "pass" : "fail");
   do_test_all();
 }
 
@@ -312,7 +320,7 @@ function item_result(index, status) {
   if (!item) return;
   item.status = status;
   var display = getStatusText(status);
-  writeLog("paint item " + index + " (" + item.name + "): " + display.text);
+  lastPainted = "item " + index + " (" + item.name + "): " + display.text;
 
   if (item.type === "key") {
     var selected = false;
@@ -449,29 +457,31 @@ function do_check(i, withProgress) {
       var sentType = check_info[arg.i].type;
       writeLog("send do_check " + sentType);
       asyncallc(function (answer) {
-        writeLog("answer do_check " + sentType + ": " + describe(answer));
         var parsed = parseAnswer(answer);
         // An answer that cannot be read is the host's failure: the row is shown as failing.
         var type = parsed && typeof parsed.type === "string" ? parsed.type : sentType;
         var j = findCheckRow(type);
-        if (j < 0) { release(); return; }
-        showInfo("正在检测" + check_info[j].name + "...");
-        check_info[j].checkfunc(parsed ? parsed.result === true : false);
-        if (arg.withProgress) setProgress(100 * (j + 1) / total);
+        if (j >= 0) {
+          showInfo("正在检测" + check_info[j].name + "...");
+          check_info[j].checkfunc(parsed ? parsed.result === true : false);
+          if (arg.withProgress) setProgress(100 * (j + 1) / total);
+        }
+        logAnswer("do_check " + sentType, answer);
         release();
       }, "do_check", sentType);
     } else {
       var sentIndex = arg.i - rows;
       writeLog("send do_check " + sentIndex);
       asyncallc(function (answer) {
-        writeLog("answer do_check " + sentIndex + ": " + describe(answer));
         var parsed = parseAnswer(answer);
         var index = parsed && typeof parsed.index === "number" ? parsed.index : sentIndex;
         var item = item_info[index];
-        if (!item) { release(); return; }
-        showInfo("正在检测" + (item.name === undefined ? "" : item.name) + "...");
-        item_result(index, parsed && typeof parsed.result === "number" ? parsed.result : 3);
-        if (arg.withProgress) setProgress(100 * (index + 1 + rows) / total);
+        if (item) {
+          showInfo("正在检测" + (item.name === undefined ? "" : item.name) + "...");
+          item_result(index, parsed && typeof parsed.result === "number" ? parsed.result : 3);
+          if (arg.withProgress) setProgress(100 * (index + 1 + rows) / total);
+        }
+        logAnswer("do_check " + sentIndex, answer);
         release();
       }, "do_check", sentIndex);
     }
@@ -490,10 +500,10 @@ function do_fix(type) {
       if (row.opr !== "") showInfo("正在" + row.opr + row.name + "...");
       writeLog("send do_check " + row.type);
       asyncallc(function (checkAnswer) {
-        writeLog("answer do_check " + row.type + ": " + describe(checkAnswer));
         var checked = parseAnswer(checkAnswer);
         var ok = checked ? checked.result === true : false;
         row.checkfunc(ok);
+        logAnswer("do_check " + row.type, checkAnswer);
         if (row.opr !== "") showInfo(row.name + row.opr + (ok ? "成功！" : "失败！"));
         release();
       }, "do_check", row.type);
@@ -539,11 +549,11 @@ function do_install(index) {
       var checkIndex = parsed && typeof parsed.index === "number" ? parsed.index : sentIndex;
       writeLog("send do_check " + checkIndex);
       asyncallc(function (checkAnswer) {
-        writeLog("answer do_check " + checkIndex + ": " + describe(checkAnswer));
         var checked = parseAnswer(checkAnswer);
         var status = checked && typeof checked.result === "number" ? checked.result : 3;
         var paintIndex = checked && typeof checked.index === "number" ? checked.index : checkIndex;
         item_result(paintIndex, status);
+        logAnswer("do_check " + checkIndex, checkAnswer);
         var painted = item_info[paintIndex];
         var paintedName = painted && painted.name !== undefined ? String(painted.name) : name;
         showInfo(paintedName + (status === 0 ? "安装成功！" : "安装失败！"));
@@ -619,9 +629,9 @@ function startUp() {
 
   writeLog("send do_check connection");
   asyncallc(function (answer) {
-    writeLog("answer do_check connection: " + describe(answer));
     var parsed = parseAnswer(answer);
     setNetworkLine(parsed ? parsed.result === true : false);
+    writeLog("answer do_check connection: " + describe(answer) + " -> network line " + $(".textlianwang").text());
   }, "do_check", "connection");
 
   showInfo("正在下载配置文件...");
