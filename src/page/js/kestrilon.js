@@ -276,7 +276,7 @@ function logAnswer(what, answer) {
 
 function setNetworkLine(connected) {
   $(".imglianwang").attr("src", connected ? "images/anquan.png" : "images/anquan1.png");
-  $(".textlianwang").text(connected ? "已联网" : "未联网");
+  $(".textlianwang").text(connected ? "已联网" : "未联网").toggleClass("offline", !connected);
 }
 
 function check_result(ok, type, has_fix) {
