@@ -90,6 +90,8 @@ int CAssistantApp::InitInstance(IWindowHost& host) {
 
   // A second copy ends here, silently, and leaves the running one alone.
   if (Platform::Failed(SingleInstance().Create())) return 0;
+  // File replacements that had to wait for the program's next start (its own files after an update).
+  Util::ApplyPendingFileRenames();
   if (Platform::Failed(Util::RegisterCryptoAlgorithms())) {
     SingleInstance().Close();
     return 1;

@@ -129,9 +129,10 @@ TEST_F(WindowTest, AsyncalldRunsOnAThreadOfItsOwn) {
     window.external.asyncallc(function () {
       seen.log = window.external.callc('log');
       done(seen);
-    }, 'step', 'slow', 400);
+    }, 'step', 'slow', 1500);
+    // Its own thread waits until the worker has started the slow command, then ends while it still runs.
     window.external.asyncalld(function (t) { seen.own = t; window.external.callc('record', 'own thread done'); },
-                              'thread');)");
+                              'await', 'start:slow', 5000);)");
   ASSERT_TRUE(result.is_object()) << result.dump();
   EXPECT_NE(result["own"], "ui");
   EXPECT_NE(result["worker"], "ui");

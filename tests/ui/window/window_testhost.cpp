@@ -53,6 +53,14 @@ void TestCommand(ScriptValue& result, IBSDialog* host, const ScriptValue& name, 
     std::this_thread::sleep_for(std::chrono::milliseconds(a3.AsI4()));
     Record("end:" + label);
     result = a2;
+  } else if (command == "await") {
+    // Waits (at most a3 ms) until the log holds the entry a2, so a test can order two threads.
+    const std::string entry = ToUtf8(a2.AsString());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(a3.AsI4());
+    while (("|" + JoinedLog() + "|").find("|" + entry + "|") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    result = ScriptValue::String(OnUserInterfaceThread() ? u"ui" : ToUtf16(std::to_string(syscall(SYS_gettid))));
   } else if (command == "thread") {
     result = ScriptValue::String(OnUserInterfaceThread() ? u"ui" : ToUtf16(std::to_string(syscall(SYS_gettid))));
   } else if (command == "pagecalls") {
