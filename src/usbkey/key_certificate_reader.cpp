@@ -77,9 +77,9 @@ TokenContents ReadToken(const Pkcs11Session& session) {
 }
 
 // The certificate of one key of a container: the first of that kind with the container's id.
-std::optional<std::u16string> ReadKeyOfContainer(const TokenContents& token, const Bytes& container, KeySpec spec) {
+std::optional<std::u16string> ReadKeyOfContainer(const TokenContents& token, const Bytes& container, KeySpec keySpec) {
   for (const auto& certificate : token.certificates) {
-    if (certificate.id != container || CertificateKeySpec(certificate.der) != spec) continue;
+    if (certificate.id != container || CertificateKeySpec(certificate.der) != keySpec) continue;
     std::u16string summary = SummarizeCertificate(certificate.der);
     if (!summary.empty()) return summary;
   }
@@ -126,8 +126,8 @@ std::u16string ReadKeyCertificateFromModule(const std::string& modulePath) {
     if (!session) continue;  // a container that cannot be opened is skipped
     const TokenContents token = ReadToken(*session);
     for (const auto& container : token.containers) {
-      for (KeySpec spec : {KeySpec::Signature, KeySpec::Exchange}) {
-        if (auto read = ReadKeyOfContainer(token, container, spec)) summary = std::move(*read);  // last read wins
+      for (KeySpec keySpec : {KeySpec::Signature, KeySpec::Exchange}) {
+        if (auto read = ReadKeyOfContainer(token, container, keySpec)) summary = std::move(*read);  // last read wins
       }
     }
   }

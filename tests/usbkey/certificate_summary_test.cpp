@@ -13,7 +13,7 @@ namespace {
 using Testing::CertificateSpec;
 using Testing::MakeCertificate;
 
-std::string Summary(const CertificateSpec& spec) { return Platform::ToUtf8(SummarizeCertificate(MakeCertificate(spec))); }
+std::string Summary(const CertificateSpec& wanted) { return Platform::ToUtf8(SummarizeCertificate(MakeCertificate(wanted))); }
 
 class CertificateSummaryTest : public ::testing::Test {
  protected:
@@ -38,9 +38,9 @@ TEST_F(CertificateSummaryTest, SerialIsItsBytesMostSignificantFirst) {
        "010000000000000000000000000000" "00ab"},
   };
   for (const auto& c : cases) {
-    CertificateSpec spec;
-    spec.serial = c.serial;
-    const std::string summary = Summary(spec);
+    CertificateSpec wanted;
+    wanted.serial = c.serial;
+    const std::string summary = Summary(wanted);
     EXPECT_EQ(summary.substr(0, summary.find(';')), c.text);
   }
 }
@@ -58,9 +58,9 @@ TEST_F(CertificateSummaryTest, NamesAreWrittenMostSpecificFirst) {
       {{{"DC", "example"}, {"serialNumber", "110101"}, {"1.2.3.4", "x"}}, "OID.1.2.3.4=x, SERIALNUMBER=110101, DC=example"},
   };
   for (const auto& c : cases) {
-    CertificateSpec spec;
-    spec.subject = c.name;
-    const std::string summary = Summary(spec);
+    CertificateSpec wanted;
+    wanted.subject = c.name;
+    const std::string summary = Summary(wanted);
     const size_t subjectStart = summary.find(';', summary.find(';') + 1) + 1;
     EXPECT_EQ(summary.substr(subjectStart, summary.rfind(';') - subjectStart), c.text);
   }
@@ -80,10 +80,10 @@ TEST_F(CertificateSummaryTest, DatesAreLocalDates) {
   };
   for (const auto& c : cases) {
     UseZone(c.zone);
-    CertificateSpec spec;
-    spec.notBefore = c.notBefore;
-    spec.notAfter = c.notAfter;
-    const std::string summary = Summary(spec);
+    CertificateSpec wanted;
+    wanted.notBefore = c.notBefore;
+    wanted.notAfter = c.notAfter;
+    const std::string summary = Summary(wanted);
     EXPECT_EQ(summary.substr(summary.rfind(';') + 1), c.validity) << c.zone;
   }
 }

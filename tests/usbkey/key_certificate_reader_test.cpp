@@ -22,16 +22,16 @@ using Testing::MakeCertificate;
 using Testing::SoftHsmTokens;
 
 CertificateSpec Holder(const std::string& commonName, const std::string& keyUsage) {
-  CertificateSpec spec;
-  spec.subject = {{"C", "CN"}, {"O", "Bank"}, {"CN", commonName}};
-  spec.keyUsage = keyUsage;
-  return spec;
+  CertificateSpec wanted;
+  wanted.subject = {{"C", "CN"}, {"O", "Bank"}, {"CN", commonName}};
+  wanted.keyUsage = keyUsage;
+  return wanted;
 }
 const CertificateSpec kSignature = Holder("signing", "critical,digitalSignature,nonRepudiation");
 const CertificateSpec kExchange = Holder("exchange", "critical,keyEncipherment");
 const CertificateSpec kAgreement = Holder("agreement", "critical,digitalSignature,keyAgreement");
 
-std::u16string SummaryOf(const CertificateSpec& spec) { return SummarizeCertificate(MakeCertificate(spec)); }
+std::u16string SummaryOf(const CertificateSpec& wanted) { return SummarizeCertificate(MakeCertificate(wanted)); }
 
 class KeyCertificateReaderTest : public ::testing::Test {
  protected:
@@ -60,7 +60,7 @@ TEST_F(KeyCertificateReaderTest, OneContainerWithBothKeysGivesTheExchangeCertifi
   for (const auto& c : cases) {
     SoftHsmTokens tokens;
     tokens.InitToken("key");
-    for (const auto& spec : c.stored) tokens.AddCertificate("key", MakeCertificate(spec), "01");
+    for (const auto& wanted : c.stored) tokens.AddCertificate("key", MakeCertificate(wanted), "01");
     EXPECT_EQ(Platform::ToUtf8(ReadKeyCertificateFromModule(SoftHsmTokens::ModulePath())),
               Platform::ToUtf8(SummaryOf(c.expected)));
   }

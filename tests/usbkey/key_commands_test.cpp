@@ -66,11 +66,11 @@ class KeyCommandsTest : public ::testing::Test {
               Platform::ERROR_SUCCESS);
     ASSERT_EQ(key.SetString(u"Image Path", Platform::ToUtf16(SoftHsmTokens::ModulePath())), Platform::ERROR_SUCCESS);
   }
-  void StoreCertificate(const CertificateSpec& spec) { tokens_.AddCertificate("key0", MakeCertificate(spec), "01"); }
+  void StoreCertificate(const CertificateSpec& wanted) { tokens_.AddCertificate("key0", MakeCertificate(wanted), "01"); }
   static CertificateSpec Exchange() {
-    CertificateSpec spec;
-    spec.keyUsage = "keyEncipherment";
-    return spec;
+    CertificateSpec wanted;
+    wanted.keyUsage = "keyEncipherment";
+    return wanted;
   }
 
   Testing::TempDir image_{"kestrilon-image"};
@@ -131,9 +131,9 @@ TEST_F(KeyCommandsTest, CertificateFieldsAreClearedWhenNoFourFieldsCome) {
          t.page_.cspNames[0] = ScriptValue::I4(7);
        }},
       {"a semicolon inside a name makes a fifth field", [](KeyCommandsTest& t) {
-         CertificateSpec spec = Exchange();
-         spec.subject = {{"O", "Bank;Branch"}, {"CN", "Holder"}};
-         t.StoreCertificate(spec);
+         CertificateSpec wanted = Exchange();
+         wanted.subject = {{"O", "Bank;Branch"}, {"CN", "Holder"}};
+         t.StoreCertificate(wanted);
        }},
   };
   for (const auto& c : cases) {

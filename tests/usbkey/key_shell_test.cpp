@@ -50,10 +50,10 @@ class KeyShellTest : public ::testing::Test {
     ASSERT_EQ(key.SetString(u"Image Path", Platform::ToUtf16(SoftHsmTokens::ModulePath())), Platform::ERROR_SUCCESS);
 
     tokens_.InitToken("key0");
-    Testing::CertificateSpec spec;
-    spec.subject = {{"C", "CN"}, {"O", "中国某银行"}, {"CN", "张三"}};
-    spec.keyUsage = "keyEncipherment";
-    tokens_.AddCertificate("key0", Testing::MakeCertificate(spec), "01");
+    Testing::CertificateSpec wanted;
+    wanted.subject = {{"C", "CN"}, {"O", "中国某银行"}, {"CN", "张三"}};
+    wanted.keyUsage = "keyEncipherment";
+    tokens_.AddCertificate("key0", Testing::MakeCertificate(wanted), "01");
 
     Testing::UsbFixtureTree tree(dir_ / "sys");
     const auto root = tree.AddRootHub(1, "pci0000:00/0000:00:14.0");

@@ -29,19 +29,19 @@ int Run(const std::string& command) { return std::system((command + " >/dev/null
 
 }  // namespace
 
-std::vector<uint8_t> MakeCertificate(const CertificateSpec& spec) {
+std::vector<uint8_t> MakeCertificate(const CertificateSpec& wanted) {
   X509* certificate = X509_new();
   X509_set_version(certificate, 2);
-  BIGNUM* serial = BN_bin2bn(spec.serial.data(), static_cast<int>(spec.serial.size()), nullptr);
+  BIGNUM* serial = BN_bin2bn(wanted.serial.data(), static_cast<int>(wanted.serial.size()), nullptr);
   BN_to_ASN1_INTEGER(serial, X509_get_serialNumber(certificate));
   BN_free(serial);
-  AddName(X509_get_issuer_name(certificate), spec.issuer);
-  AddName(X509_get_subject_name(certificate), spec.subject);
-  ASN1_TIME_set(X509_getm_notBefore(certificate), spec.notBefore);
-  ASN1_TIME_set(X509_getm_notAfter(certificate), spec.notAfter);
+  AddName(X509_get_issuer_name(certificate), wanted.issuer);
+  AddName(X509_get_subject_name(certificate), wanted.subject);
+  ASN1_TIME_set(X509_getm_notBefore(certificate), wanted.notBefore);
+  ASN1_TIME_set(X509_getm_notAfter(certificate), wanted.notAfter);
   X509_set_pubkey(certificate, TestKey());
-  if (!spec.keyUsage.empty()) {
-    X509_EXTENSION* usage = X509V3_EXT_conf_nid(nullptr, nullptr, NID_key_usage, spec.keyUsage.c_str());
+  if (!wanted.keyUsage.empty()) {
+    X509_EXTENSION* usage = X509V3_EXT_conf_nid(nullptr, nullptr, NID_key_usage, wanted.keyUsage.c_str());
     X509_add_ext(certificate, usage, -1);
     X509_EXTENSION_free(usage);
   }

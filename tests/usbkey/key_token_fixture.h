@@ -21,7 +21,7 @@ struct CertificateSpec {
   std::string keyUsage;           // OpenSSL's keyUsage text, e.g. "digitalSignature"; empty: no extension
 };
 
-std::vector<uint8_t> MakeCertificate(const CertificateSpec& spec);
+std::vector<uint8_t> MakeCertificate(const CertificateSpec& wanted);
 
 // A SoftHSM configuration of its own (SOFTHSM2_CONF is set while the object lives) and its tokens.
 class SoftHsmTokens {
