@@ -5,27 +5,10 @@
 #include <string_view>
 
 #include "config/xml_document.h"
+#include "platform/text/text.h"
 
 namespace Kestrilon::Config {
 namespace {
-
-void AppendUtf8(char32_t c, std::string& out) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 int DigitValue(char c, bool hex) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -82,7 +65,7 @@ void AppendDecodedXmlText(std::string_view raw, std::string& out) {
       out += '&';
       pos = at + 1;
     } else {
-      AppendUtf8(decoded, out);
+      Platform::AppendUtf8(out, decoded);
       pos = semicolon + 1;
     }
   }

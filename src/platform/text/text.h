@@ -9,6 +9,8 @@ namespace Kestrilon::Platform {
 
 std::string ToUtf8(std::u16string_view text);
 std::u16string ToUtf16(std::string_view utf8);
+// Appends one code point (at most U+10FFFF, no surrogate) as UTF-8.
+void AppendUtf8(std::string& out, char32_t c);
 
 // ASCII-only case folding, as the registry and Windows paths compare names (good enough for the
 // names the program uses; non-ASCII letters are compared exactly).
