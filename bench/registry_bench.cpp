@@ -11,9 +11,9 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <string>
 
+#include "ratio_reporter.h"
 #include "platform/machine/machine_image.h"
 #include "platform/registry/registry.h"
 
@@ -187,31 +187,18 @@ BENCHMARK(BareReadOpenKey);
 BENCHMARK(RegistryOpenAndWrite);
 BENCHMARK(BareOpenAndWrite);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void PrintRatios() const {
-    std::printf("\nregistry / bare SQLite (wall time; the goal is at most 2):\n");
-    for (const char* pair : {"OpenAndRead", "ReadOpenKey", "OpenAndWrite"}) {
-      auto a = times_.find(std::string("Registry") + pair), b = times_.find(std::string("Bare") + pair);
-      if (a != times_.end() && b != times_.end()) std::printf("  %-13s %.2f\n", pair, a->second / b->second);
-    }
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
 
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  Kestrilon::Bench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
+  std::printf("\nregistry / bare SQLite (wall time; the goal is at most 2):\n");
+  for (const char* pair : {"OpenAndRead", "ReadOpenKey", "OpenAndWrite"}) {
+    const double ratio = reporter.Ratio(std::string("Registry") + pair, std::string("Bare") + pair);
+    if (ratio >= 0) std::printf("  %-13s %.2f\n", pair, ratio);
+  }
   benchmark::Shutdown();
   return 0;
 }

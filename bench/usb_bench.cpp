@@ -4,9 +4,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <string>
 
+#include "ratio_reporter.h"
 #include "support/temp_dir.h"
 #include "usbkey/usb_fixture.h"
 #include "usbkey/usbkey.h"
@@ -57,30 +57,15 @@ void FindCatWalk(benchmark::State& state) {
 BENCHMARK(PresenceCheck)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(FindCatWalk)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void PrintRatio() const {
-    const auto ours = times_.find("PresenceCheck/real_time");
-    const auto shell = times_.find("FindCatWalk/real_time");
-    if (ours == times_.end() || shell == times_.end()) return;
-    std::printf("\npresence check / find+cat walk (wall time; below 1 is faster): %.3f\n", ours->second / shell->second);
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
 
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  Kestrilon::Bench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatio();
+  const double ratio = reporter.Ratio("PresenceCheck/real_time", "FindCatWalk/real_time");
+  if (ratio >= 0) std::printf("\npresence check / find+cat walk (wall time; below 1 is faster): %.3f\n", ratio);
   benchmark::Shutdown();
   return 0;
 }

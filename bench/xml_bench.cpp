@@ -6,10 +6,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <pugixml.hpp>
 #include <string>
 
+#include "ratio_reporter.h"
 #include "config/xml_document.h"
 
 namespace {
@@ -133,38 +133,22 @@ BENCHMARK(PugiParse)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(OursParseAndRead)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(PugiParseAndRead)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
-// Console output as usual, plus the times kept for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void PrintRatios() const {
-    std::printf("\nours / pugixml (CPU time; below 1 is faster):\n");
-    for (const char* size : {"0", "1"}) {
-      for (const auto& [ours, pugi] : {std::pair{"OursParse", "PugiParse"},
-                                       std::pair{"OursParseAndRead", "PugiParseAndRead"}}) {
-        const auto a = times_.find(std::string(ours) + "/" + size);
-        const auto b = times_.find(std::string(pugi) + "/" + size);
-        if (a == times_.end() || b == times_.end()) continue;
-        std::printf("  %-17s %-6s %.2f\n", ours + 4, size[0] == '0' ? "20 KB" : "20 MB", a->second / b->second);
-      }
-    }
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::printf("documents: %zu and %zu bytes\n", SmallDocument().size(), LargeDocument().size());
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  Kestrilon::Bench::RatioReporter reporter(Kestrilon::Bench::RatioReporter::Clock::Cpu);
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
+  std::printf("\nours / pugixml (CPU time; below 1 is faster):\n");
+  for (const char* size : {"0", "1"}) {
+    for (const auto& [ours, pugi] : {std::pair{"OursParse", "PugiParse"},
+                                     std::pair{"OursParseAndRead", "PugiParseAndRead"}}) {
+      const double ratio = reporter.Ratio(std::string(ours) + "/" + size, std::string(pugi) + "/" + size);
+      if (ratio >= 0) std::printf("  %-17s %-6s %.2f\n", ours + 4, size[0] == '0' ? "20 KB" : "20 MB", ratio);
+    }
+  }
   benchmark::Shutdown();
   return 0;
 }
