@@ -8,32 +8,10 @@
 #include <vector>
 
 #include "platform/machine/machine_image.h"
+#include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
 namespace Kestrilon::Testing {
-
-class ScopedEnvironment {
- public:
-  void Set(const char* name, const char* value) {
-    const char* old = std::getenv(name);
-    saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
-    if (value)
-      ::setenv(name, value, 1);
-    else
-      ::unsetenv(name);
-  }
-  ~ScopedEnvironment() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-      if (it->second)
-        ::setenv(it->first.c_str(), it->second->c_str(), 1);
-      else
-        ::unsetenv(it->first.c_str());
-    }
-  }
-
- private:
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
 
 class HelperTest : public ::testing::Test {
  protected:

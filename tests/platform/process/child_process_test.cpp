@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/process/process.h"
+#include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
 namespace Kestrilon::Platform {
@@ -96,30 +97,7 @@ TEST(ChildProcessTest, TreeWaitLastsUntilEveryDescendantHasEnded) {
   EXPECT_EQ(RunToEnd({"/no/such/program"}, tracked), -1000 - ENOENT);
 }
 
-class ScopedEnvironment {
- public:
-  explicit ScopedEnvironment(std::initializer_list<std::pair<const char*, const char*>> values) {
-    for (const auto& [name, value] : values) {
-      const char* old = std::getenv(name);
-      saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
-      if (value)
-        ::setenv(name, value, 1);
-      else
-        ::unsetenv(name);
-    }
-  }
-  ~ScopedEnvironment() {
-    for (const auto& [name, value] : saved_) {
-      if (value)
-        ::setenv(name.c_str(), value->c_str(), 1);
-      else
-        ::unsetenv(name.c_str());
-    }
-  }
-
- private:
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
+using Kestrilon::Testing::ScopedEnvironment;
 
 TEST(SignedInUserTest, NoDesktopSessionMeansNoUser) {
   ScopedEnvironment none({{"SUDO_UID", nullptr}, {"PKEXEC_UID", nullptr}, {"DISPLAY", nullptr},
